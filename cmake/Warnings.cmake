@@ -1,0 +1,19 @@
+# Compiler settings every target of the project shares.
+set(VOKAPI_SANITIZER_FLAGS -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
+
+function(vokapi_warnings target)
+  if(MSVC)
+    target_compile_options(${target} PRIVATE /W4 /fp:precise $<$<BOOL:${VOKAPI_WERROR}>:/WX>)
+  else()
+    target_compile_options(${target} PRIVATE
+      -Wall -Wextra -Wpedantic -Wshadow -Wnon-virtual-dtor -Wcast-qual
+      # Floating-point steps are written as the format defines them: never
+      # let the compiler fuse or reorder them.
+      -ffp-contract=off -fno-fast-math
+      $<$<BOOL:${VOKAPI_WERROR}>:-Werror>)
+  endif()
+  if(VOKAPI_SANITIZE AND NOT MSVC)
+    target_compile_options(${target} PRIVATE ${VOKAPI_SANITIZER_FLAGS})
+    target_link_options(${target} PUBLIC ${VOKAPI_SANITIZER_FLAGS})
+  endif()
+endfunction()

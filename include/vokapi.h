@@ -1,0 +1,319 @@
+/*
+ * vokapi.h - read ".vok" eye-tracker recordings.
+ *
+ * A recording is opened with vok_open_file(), walked item by item with a
+ * cursor and closed with vok_close_file().  Items are samples, events
+ * (fixations, saccades, blinks, messages, buttons, inputs, block starts and
+ * ends) and recording-block records, served in time order as the records
+ * declared below.
+ *
+ * Conventions shared by every function:
+ *  - Diagnostics go to the log function (vok_set_log_function); without one
+ *    they are written to standard output.
+ *  - A handle is used by one thread at a time.  Library-wide settings (log
+ *    function, resolution override pair, text encoding flag, extra message
+ *    file name) are meant to be set before files are opened.
+ *  - Every pointer the library returns belongs to the file handle: never free
+ *    it; it is invalid after vok_close_file().
+ *  - Missing values: 1e8 (100000000.0) marks a value the file marks missing or
+ *    that cannot be computed; -32768.0 marks a position or pupil slot of an
+ *    absent eye or group; 0x8000 marks an absent optional 16-bit word.
+ *  - Two-element arrays are indexed by eye: 0 left, 1 right.
+ *  - Times are unsigned 32-bit milliseconds of the tracker clock.
+ *
+ * The header is plain C99 and usable from C and C++.
+ */
+#ifndef VOKAPI_H
+#define VOKAPI_H
+
+#include <stdint.h>
+
+#if defined(_WIN32)
+#  if defined(VOKAPI_BUILDING)
+#    define VOKAPI_EXPORT __declspec(dllexport)
+#  elif defined(VOKAPI_STATIC)
+#    define VOKAPI_EXPORT
+#  else
+#    define VOKAPI_EXPORT __declspec(dllimport)
+#  endif
+#elif defined(__GNUC__)
+#  define VOKAPI_EXPORT __attribute__((visibility("default")))
+#else
+#  define VOKAPI_EXPORT
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* ------------------------------------------------------------------------ */
+/* Item type codes                                                          */
+/* ------------------------------------------------------------------------ */
+
+/** Item type codes: the value vok_get_next_data() returns for each item and
+ *  the `type` of an Event.  Codes 1-10, 15-18, 24, 25 and 28 are events. */
+typedef enum ItemType {
+    SMARK = 1,          /**< start of a start/end pair (dropped by the loader) */
+    EMARK = 2,          /**< end of that pair (dropped by the loader) */
+    SBLINK = 3,         /**< start of a blink */
+    EBLINK = 4,         /**< end of a blink */
+    SSACC = 5,          /**< start of a saccade */
+    ESACC = 6,          /**< end of a saccade */
+    SFIX = 7,           /**< start of a fixation */
+    EFIX = 8,           /**< end of a fixation */
+    MARKA = 9,          /**< point event; item time is startTime */
+    MARKB = 10,         /**< point event; item time is startTime */
+    STARTSAMPLES = 15,  /**< start of a block of samples */
+    ENDSAMPLES = 16,    /**< end of a block of samples */
+    STARTEVENTS = 17,   /**< start of a block of events */
+    ENDEVENTS = 18,     /**< end of a block of events */
+    MESSAGEEVENT = 24,  /**< text message, in Event.message */
+    BUTTONEVENT = 25,   /**< button change */
+    INPUTEVENT = 28,    /**< input port change, in Event.input */
+    RECORDING_INFO = 30,/**< start or end of a recording block: RecordingInfo */
+    SAMPLE_TYPE = 200   /**< a sample: Sample */
+} ItemType;
+
+/* ------------------------------------------------------------------------ */
+/* Records                                                                  */
+/* ------------------------------------------------------------------------ */
+
+/** Sample `flags` bits (the status word that opens a sample record). */
+#define VOK_SAMPLE_LEFT        0x8000 /**< left eye present */
+#define VOK_SAMPLE_RIGHT       0x4000 /**< right eye present */
+#define VOK_SAMPLE_FULLTIME    0x2000 /**< full 32-bit time stored */
+#define VOK_SAMPLE_PUPILXY     0x1000 /**< pupil positions present */
+#define VOK_SAMPLE_HEADREF     0x0800 /**< head-referenced positions present */
+#define VOK_SAMPLE_GAZE        0x0400 /**< gaze positions present */
+#define VOK_SAMPLE_RESOLUTION  0x0200 /**< resolution present */
+#define VOK_SAMPLE_PUPILSIZE   0x0100 /**< pupil sizes present */
+#define VOK_SAMPLE_ERRORS      0x0080 /**< `errors` present */
+#define VOK_SAMPLE_INPUT       0x0040 /**< `input` present */
+#define VOK_SAMPLE_BUTTONS     0x0020 /**< `buttons` present */
+#define VOK_SAMPLE_HEADDATA    0x0010 /**< `headData` present */
+#define VOK_SAMPLE_SKIP1       0x0008 /**< first skippable block present */
+#define VOK_SAMPLE_SKIP2       0x0004 /**< second skippable block present */
+#define VOK_SAMPLE_HALFMS      0x0002 /**< second sample of a millisecond */
+#define VOK_SAMPLE_IS_SAMPLE   0x0001 /**< always set on a sample */
+
+/** Value that marks a missing or uncomputable value. */
+#define VOK_MISSING_VALUE 100000000.0f
+/** Value of a position or pupil slot of an absent eye or group. */
+#define VOK_ABSENT_VALUE (-32768.0f)
+/** Value of an absent optional 16-bit word. */
+#define VOK_ABSENT_WORD 0x8000
+
+/** One measurement of both eyes at one instant. */
+typedef struct Sample {
+    uint32_t time;          /**< ms */
+    float pupilX[2];        /**< pupil x, camera units; -32768.0 absent */
+    float pupilY[2];        /**< pupil y, camera units; -32768.0 absent */
+    float headRefX[2];      /**< head-referenced x; -32768.0 absent */
+    float headRefY[2];      /**< head-referenced y; -32768.0 absent */
+    float pupilSize[2];     /**< pupil size; -32768.0 for an absent eye */
+    float gazeX[2];         /**< gaze x, display pixels; -32768.0 absent, 1e8 missing */
+    float gazeY[2];         /**< gaze y, display pixels; -32768.0 absent, 1e8 missing */
+    float resolutionX;      /**< pixels per degree x; 1e8 when not recorded */
+    float resolutionY;      /**< pixels per degree y; 1e8 when not recorded */
+    float gazeVelX[2];      /**< gaze velocity x, deg/s; 1e8 when not computable */
+    float gazeVelY[2];
+    float headRefVelX[2];   /**< head-referenced velocity, deg/s */
+    float headRefVelY[2];
+    float pupilVelX[2];     /**< pupil-position velocity, deg/s */
+    float pupilVelY[2];
+    float fastGazeVelX[2];  /**< fast-form gaze velocity, deg/s */
+    float fastGazeVelY[2];
+    float fastHeadRefVelX[2];
+    float fastHeadRefVelY[2];
+    float fastPupilVelX[2];
+    float fastPupilVelY[2];
+    int16_t headData[8];    /**< head-tracker and camera words */
+    uint16_t flags;         /**< VOK_SAMPLE_* bits */
+    uint16_t input;         /**< input port word; 0x8000 absent */
+    uint16_t buttons;       /**< button word; 0 absent */
+    int16_t headDataType;   /**< 0..255, low four bits = word count; -32768 absent */
+    uint16_t errors;        /**< error word; 0x8000 absent */
+    uint64_t timeHalfMs;    /**< internal item key (half milliseconds) */
+} Sample;
+
+/** A length-prefixed text: `length` bytes of text as stored in the file,
+ *  followed by a NUL that the library adds.  The text continues past the
+ *  declared one-element array inside the library's buffer. */
+typedef struct LString {
+    int16_t length;
+    char c[1];
+} LString;
+
+/** Event `read` bits: which groups the record carried. */
+#define VOK_READ_START_TIME   0x0001
+#define VOK_READ_END_VALUES   0x0002
+#define VOK_READ_AVG_VALUES   0x0004
+#define VOK_READ_START_POS    0x0008
+#define VOK_READ_END_POS      0x0010
+#define VOK_READ_AVG_POS      0x0020
+#define VOK_READ_END_TIME     0x0040
+#define VOK_READ_PUPILSIZE    0x0080
+#define VOK_READ_VELOCITY     0x0100
+#define VOK_READ_RESOLUTION   0x0200
+#define VOK_READ_PLAIN_POS    0x0400
+#define VOK_READ_HEADREF_POS  0x0800
+#define VOK_READ_GAZE_POS     0x1000
+#define VOK_READ_FLAGS        0x2000
+
+/** Fixations, saccades, blinks, messages, buttons, inputs and block
+ *  boundaries.  Fields a record does not carry are 0.  In STARTSAMPLES and
+ *  STARTEVENTS records the pupil sizes carry the gaze and velocity scales,
+ *  avgVelocity the sample rate and endResolutionX the packed mode word. */
+typedef struct Event {
+    uint32_t time;          /**< not from the file: 0, or set on synthesised blink starts */
+    int16_t type;           /**< ItemType code */
+    uint16_t read;          /**< VOK_READ_* bits */
+    uint32_t startTime;     /**< ms */
+    uint32_t endTime;       /**< ms; 0 for records without an end */
+    float startHeadRefX;    /**< head-referenced position at the start; 1e8 missing */
+    float startHeadRefY;
+    float startGazeX;       /**< gaze position at the start, pixels; 1e8 missing */
+    float startGazeY;
+    float startPupilSize;
+    float endHeadRefX;
+    float endHeadRefY;
+    float endGazeX;
+    float endGazeY;
+    float endPupilSize;
+    float avgHeadRefX;
+    float avgHeadRefY;
+    float avgGazeX;
+    float avgGazeY;
+    float avgPupilSize;
+    float avgVelocity;      /**< deg/s */
+    float peakVelocity;     /**< deg/s */
+    float startVelocity;
+    float endVelocity;
+    float startResolutionX; /**< pixels per degree */
+    float endResolutionX;
+    float startResolutionY;
+    float endResolutionY;
+    int16_t eye;            /**< 0 left, 1 right */
+    uint16_t status;        /**< not from the file */
+    uint16_t flags;
+    uint16_t input;         /**< input port word */
+    uint16_t buttons;       /**< button word */
+    uint16_t parsedBy;      /**< low byte of the tag word, bit 0 cleared */
+    LString* message;       /**< text of a MESSAGEEVENT; NULL otherwise */
+} Event;
+
+/** Start or end of a recording block. */
+typedef struct RecordingInfo {
+    uint32_t time;          /**< ms */
+    float sampleRate;       /**< samples per second */
+    uint16_t eventFlags;    /**< flags word of the events-block start */
+    uint16_t sampleFlags;   /**< flags word of the samples-block start (VOK_SAMPLE_* bits) */
+    uint8_t state;          /**< 1 start of a block, 0 end */
+    uint8_t recordType;     /**< 1 samples, 2 events, 3 both */
+    uint8_t pupilType;      /**< 0 or 1 */
+    uint8_t recordingMode;  /**< 0 or 1 */
+    uint8_t filterType;     /**< filter level */
+    uint8_t positionType;   /**< position type */
+    uint8_t eye;            /**< 1 left, 2 right, 3 both */
+    uint64_t timeHalfMs;    /**< internal item key */
+    float rawScale;         /**< scale for unpacking raw camera values */
+    uint32_t windowHeight;  /**< camera window height */
+    uint32_t windowWidth;   /**< camera window width */
+    uint8_t merged;         /**< set by the consistency checks */
+} RecordingInfo;
+
+/** The record of the current item.  The member that is valid follows from
+ *  the code vok_get_next_data() returned: SAMPLE_TYPE a Sample,
+ *  RECORDING_INFO a RecordingInfo, any event code an Event. */
+typedef union FloatData {
+    Sample sample;
+    Event event;
+    RecordingInfo recording;
+} FloatData;
+
+/** Trial header, filled by vok_get_trial_header(). */
+typedef struct Trial {
+    RecordingInfo* recording; /**< the block the trial lies in (owned by the handle) */
+    uint32_t duration;        /**< ms, endTime - startTime */
+    uint32_t startTime;       /**< ms */
+    uint32_t endTime;         /**< ms */
+} Trial;
+
+/** A saved cursor position. */
+typedef struct BookMark {
+    uint32_t id; /**< the item position the bookmark stands for */
+} BookMark;
+
+/** An open recording (opaque). */
+typedef struct VOKFile VOKFile;
+
+/** Receives one formatted diagnostic text (its line end included). */
+typedef void (*vok_log_function)(const char* text);
+
+/* ------------------------------------------------------------------------ */
+/* Logging, opening and closing                                             */
+/* ------------------------------------------------------------------------ */
+
+/** Installs the function that receives every diagnostic text; NULL sends
+ *  them to standard output again.  Library-wide. */
+VOKAPI_EXPORT void vok_set_log_function(vok_log_function callback);
+
+/** Consistency argument bits of the open calls. */
+#define VOK_CONSISTENCY_LEVEL_MASK 0x03 /**< 0 none, 1 check, 2 check and repair, 3 as 1 */
+#define VOK_TOLERANT_READING       0x04 /**< read errors end the records instead of failing */
+#define VOK_NO_TIME_FIXUP          0x08 /**< time offset fixup off */
+#define VOK_MESSAGE_TIME_OFFSETS   0x10 /**< a leading number in a message is a time offset */
+
+/** Opens a recording and indexes it.
+ *  @param path        file name (UTF-8 on POSIX)
+ *  @param consistency VOK_CONSISTENCY_* level ored with the flags above
+ *  @param loadEvents  0 keeps only sample-block starts and ends; nonzero keeps
+ *                     all events; bit 1 (2) also merges the extra message file
+ *  @param loadSamples 0 keeps no samples and no sample-block records
+ *  @param errval      receives 0 on success, -1 on failure (may be NULL)
+ *  @return the handle, or NULL on failure with the reason in the log.
+ *  Resets the library-wide resolution override pair to (1e8, 1e8). */
+VOKAPI_EXPORT VOKFile* vok_open_file(const char* path, int consistency, int loadEvents,
+                                     int loadSamples, int* errval);
+
+/** As vok_open_file(), with a resolution override pair.
+ *  @param resolution NULL, or two floats (x, y) that the velocity computation
+ *         uses instead of the samples' resolution (1e8 = not given).  They are
+ *         copied into a pair shared by every open file; NULL leaves it as is. */
+VOKAPI_EXPORT VOKFile* vok_open_file_ex(const char* path, int consistency, int loadEvents,
+                                        int loadSamples, const float* resolution,
+                                        int* errval);
+
+/** Closes the recording and frees everything obtained from the handle.
+ *  NULL is accepted.  @return 0 */
+VOKAPI_EXPORT int vok_close_file(VOKFile* file);
+
+/* ------------------------------------------------------------------------ */
+/* Preamble and versions                                                    */
+/* ------------------------------------------------------------------------ */
+
+/** Copies the preamble text (each line prefixed with "** ", line ends kept)
+ *  into buffer: at most size - 1 characters and a NUL.  Size 0 writes
+ *  nothing.  @return 0, or -1 for a NULL handle or buffer */
+VOKAPI_EXPORT int vok_get_preamble_text(VOKFile* file, char* buffer, int size);
+
+/** @return the preamble text length plus one (room for the NUL); 0 when
+ *  there is no text or the handle is NULL */
+VOKAPI_EXPORT int vok_get_preamble_text_length(VOKFile* file);
+
+/** @return the recording software revision from the preamble (0 when
+ *  absent), or -1 for a NULL handle */
+VOKAPI_EXPORT int vok_get_revision(VOKFile* file);
+
+/** @return the tracker revision: 2 or 3 from the preamble's source line,
+ *  1 when absent; -1 for a NULL handle */
+VOKAPI_EXPORT int vok_get_tarnvik_revision(VOKFile* file);
+
+/** @return the library's version text (static storage) */
+VOKAPI_EXPORT const char* vok_get_version(void);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* VOKAPI_H */

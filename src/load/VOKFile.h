@@ -1,0 +1,59 @@
+// The file object: one open recording with everything the library knows
+// about it.  Opening does all the loading work; the navigation layer then
+// works on the object's lists and re-reads single records from its stream.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "format/RecordReader.h"
+#include "vokapi.h"
+
+namespace vok {
+
+// The resolution override pair shared by every open file; (1e8, 1e8) means
+// no override.  vok_open_file resets it, vok_open_file_ex may set it.
+float* sharedResolutionOverride();
+
+struct OpenOptions {
+    int consistency = 0;
+    int loadEvents = 1;
+    int loadSamples = 1;
+
+    int level() const { return consistency & VOK_CONSISTENCY_LEVEL_MASK; }
+    bool tolerant() const { return (consistency & VOK_TOLERANT_READING) != 0; }
+};
+
+enum class MagicVariant { Plain, Compressed };
+
+}  // namespace vok
+
+// The exported header declares the handle type at global scope.
+struct VOKFile {
+    VOKFile() = default;
+    VOKFile(const VOKFile&) = delete;
+    VOKFile& operator=(const VOKFile&) = delete;
+    ~VOKFile();
+
+    // ---- reading state ----
+    vok::RecordReader reader;
+    std::string preambleText;
+    std::string tempFileName;  // set for a compressed recording; deleted at close
+
+    // ---- options ----
+    vok::OpenOptions options;
+    const float* resolutionOverride = nullptr;  // the shared pair
+    bool repair = false;                        // consistency level 2
+};
+
+namespace vok {
+
+// Recognises a magic line (line end and terminating NUL included).
+// Returns false for anything but the six accepted lines.
+bool matchMagic(const char* line, MagicVariant& variant);
+
+// Opens and loads a recording; raises VOKException on failure.  The caller
+// owns the result.
+VOKFile* openRecording(const char* path, const OpenOptions& options, const float* resolution);
+
+}  // namespace vok

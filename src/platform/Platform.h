@@ -1,0 +1,40 @@
+// What the library takes from the operating system, behind one small
+// interface: file opening by UTF-8 name, 64-bit seeks and sizes, temporary
+// files, deletion.  One implementation per platform (POSIX, Windows).
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+namespace vok::platform {
+
+// Opens a file for binary reading by its name as given (the system code
+// page); nullptr when that fails.
+std::FILE* openForReading(const char* path);
+
+// Second try for names that are UTF-8: opens through the platform's
+// wide-character call.  nullptr when the name is not valid UTF-8, when the
+// platform has no separate wide open (POSIX names are bytes), or when the
+// open fails.
+std::FILE* openForReadingUtf8(const char* path);
+
+// Absolute seek; 0 on success.
+int seek(std::FILE* file, std::uint64_t offset);
+
+// Size of an open file in bytes, or -1 when it cannot be told.
+std::int64_t fileSize(std::FILE* file);
+
+// Creates a new, empty, uniquely named file whose name starts with prefix in
+// the system temporary directory, open for reading and writing in binary
+// mode.  On success returns the handle and stores the name; on failure
+// returns nullptr and logs the reason.
+std::FILE* createTempFile(const char* prefix, std::string& name);
+
+// Deletes a file; true on success.
+bool removeFile(const char* path);
+
+// True when text is well-formed UTF-8.
+bool isValidUtf8(const char* text);
+
+}  // namespace vok::platform

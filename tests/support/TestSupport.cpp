@@ -1,0 +1,68 @@
+#include "support/TestSupport.h"
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <stdexcept>
+
+namespace vok::test {
+
+namespace {
+std::vector<std::string> g_lines;
+void collect(const char* text) { g_lines.emplace_back(text); }
+}  // namespace
+
+LogCapture::LogCapture() {
+    g_lines.clear();
+    vok_set_log_function(collect);
+}
+LogCapture::~LogCapture() { vok_set_log_function(nullptr); }
+const std::vector<std::string>& LogCapture::lines() const { return g_lines; }
+std::string LogCapture::text() const {
+    std::string all;
+    for (const auto& l : g_lines) all += l;
+    return all;
+}
+bool LogCapture::contains(const std::string& needle) const {
+    return text().find(needle) != std::string::npos;
+}
+void LogCapture::clear() { g_lines.clear(); }
+
+TempDir::TempDir() {
+    static std::atomic<unsigned> counter{0};
+    const char* base = std::getenv("VOKAPI_TEST_TMP");
+    std::filesystem::path root = base != nullptr ? base : std::filesystem::temp_directory_path();
+    std::filesystem::create_directories(root);
+    auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
+    path_ = root / ("t" + std::to_string(stamp) + "_" + std::to_string(counter++));
+    std::filesystem::create_directories(path_);
+}
+
+TempDir::~TempDir() {
+    std::error_code ec;
+    std::filesystem::remove_all(path_, ec);
+}
+
+std::string TempDir::write(const std::string& name, const vokgen::VokWriter& writer) const {
+    std::string p = (path_ / name).string();
+    writer.writeFile(p);
+    return p;
+}
+
+std::string TempDir::write(const std::string& name, const std::string& bytes) const {
+    std::string p = (path_ / name).string();
+    std::ofstream out(p, std::ios::binary);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    if (!out) throw std::runtime_error("cannot write " + p);
+    return p;
+}
+
+vokgen::VokWriter minimalRecording() {
+    vokgen::VokWriter w;
+    w.magic().standardPreamble(2, 4).endPreamble();
+    w.u16(0);
+    return w;
+}
+
+}  // namespace vok::test

@@ -1,0 +1,53 @@
+// Helpers shared by the tests: a log capture, a temporary folder for
+// recordings made by the writer, and shortcuts for opening them.
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "VokWriter.h"
+#include "vokapi.h"
+
+namespace vok::test {
+
+// Installs a log callback for its lifetime and collects every text.
+class LogCapture {
+public:
+    LogCapture();
+    ~LogCapture();
+    LogCapture(const LogCapture&) = delete;
+    LogCapture& operator=(const LogCapture&) = delete;
+
+    const std::vector<std::string>& lines() const;
+    std::string text() const;  // all texts joined
+    bool contains(const std::string& needle) const;
+    void clear();
+};
+
+// A fresh folder, removed with everything in it at the end of the test.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    const std::filesystem::path& path() const { return path_; }
+    // Writes the writer's bytes to name inside the folder; returns the path.
+    std::string write(const std::string& name, const vokgen::VokWriter& writer) const;
+    std::string write(const std::string& name, const std::string& bytes) const;
+
+private:
+    std::filesystem::path path_;
+};
+
+// A recording with the usual head and an empty record stream.
+vokgen::VokWriter minimalRecording();
+
+// Closes a handle at the end of a scope.
+struct FileCloser {
+    void operator()(VOKFile* f) const { vok_close_file(f); }
+};
+
+}  // namespace vok::test
