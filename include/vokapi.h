@@ -312,6 +312,50 @@ VOKAPI_EXPORT int vok_get_tarnvik_revision(VOKFile* file);
 /** @return the library's version text (static storage) */
 VOKAPI_EXPORT const char* vok_get_version(void);
 
+
+/* ------------------------------------------------------------------------ */
+/* Walking the items                                                        */
+/* ------------------------------------------------------------------------ */
+
+/** Steps the cursor to the next item.
+ *  @return the item's type code (ItemType; unknown event codes are passed
+ *  through), 0 when there are no more items (repeatable). */
+VOKAPI_EXPORT int vok_get_next_data(VOKFile* file);
+
+/** The record of the current item (the one the last step returned), decoded
+ *  afresh at every call, with the time offset fixup applied.
+ *  @return a pointer into the handle's item buffer, valid until the next step
+ *  or data call on this handle; NULL when there is no current item or it
+ *  cannot be read (the reason goes to the log).  Samples carry velocities
+ *  while the cursor is inside a recording block; velocities that cannot be
+ *  computed are 1e8. */
+VOKAPI_EXPORT FloatData* vok_get_float_data(VOKFile* file);
+
+/** As vok_get_float_data(), but NULL unless the current item is an event. */
+VOKAPI_EXPORT FloatData* vok_get_event_data(VOKFile* file);
+/** As vok_get_float_data(), but NULL unless the current item is a sample. */
+VOKAPI_EXPORT FloatData* vok_get_sample_data(VOKFile* file);
+/** As vok_get_float_data(), but NULL unless the current item is a
+ *  RECORDING_INFO. */
+VOKAPI_EXPORT FloatData* vok_get_recording_data(VOKFile* file);
+
+/** The sample whose time is exactly `time` (ms), without moving the cursor.
+ *  Of two samples sharing a millisecond the first is found.
+ *  @return a pointer into the handle's item buffer (valid as for
+ *  vok_get_float_data()), or NULL when no sample has that time. */
+VOKAPI_EXPORT Sample* vok_get_sample_close_to_time(VOKFile* file, unsigned int time);
+
+/** @return the number of items (plus the extra messages merged into the
+ *  stream, when there are any); 0 for NULL. */
+VOKAPI_EXPORT unsigned int vok_get_element_count(VOKFile* file);
+
+/** Member access on a record from vok_get_float_data() (or a whole copy of
+ *  it): the same pointer when the record is of that kind, else NULL.  A
+ *  record the library did not produce is judged by its Event.type field. */
+VOKAPI_EXPORT Event* vok_get_event(FloatData* data);
+VOKAPI_EXPORT Sample* vok_get_sample(FloatData* data);
+VOKAPI_EXPORT RecordingInfo* vok_get_recording(FloatData* data);
+
 #ifdef __cplusplus
 }
 #endif

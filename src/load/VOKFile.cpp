@@ -9,6 +9,7 @@
 #include "core/VOKException.h"
 #include "format/InputStream.h"
 #include "format/Preamble.h"
+#include "load/PreScan.h"
 #include "platform/Platform.h"
 
 namespace vok {
@@ -47,6 +48,8 @@ bool matchMagic(const char* line, MagicVariant& variant) {
 }
 
 }  // namespace vok
+
+VOKFile::VOKFile() { std::memset(startTimeMemory, 0xFF, sizeof startTimeMemory); }
 
 VOKFile::~VOKFile() {
     // Close the stream before deleting its file.
@@ -92,6 +95,8 @@ VOKFile* openRecording(const char* path, const OpenOptions& options, const float
     file->preambleText = readPreamble(reader);
     VOK_CHECK(variant == MagicVariant::Plain,
               "Compressed recordings are not supported yet \n");
+    file->fixupDisabled = (options.consistency & VOK_NO_TIME_FIXUP) != 0;
+    preScan(*file, options.tolerant());
     return file.release();
 }
 

@@ -7,6 +7,8 @@
 #include <string>
 
 #include "format/RecordReader.h"
+#include "load/ItemIndex.h"
+#include "load/SampleWindow.h"
 #include "vokapi.h"
 
 namespace vok {
@@ -30,7 +32,6 @@ enum class MagicVariant { Plain, Compressed };
 
 // The exported header declares the handle type at global scope.
 struct VOKFile {
-    VOKFile() = default;
     VOKFile(const VOKFile&) = delete;
     VOKFile& operator=(const VOKFile&) = delete;
     ~VOKFile();
@@ -44,6 +45,29 @@ struct VOKFile {
     vok::OpenOptions options;
     const float* resolutionOverride = nullptr;  // the shared pair
     bool repair = false;                        // consistency level 2
+
+    // ---- what loading built ----
+    vok::ItemIndex index;
+    vok::RecordingList recordings;
+    std::uint32_t firstRecordTime = 0;  // time of the first record read
+    std::uint32_t largestTime = 0;      // largest record time read
+    std::uint32_t inputType = 0;        // 1: input events; 2: samples with input words
+
+    // ---- item assembly ----
+    vok::SampleWindow window;
+    FloatData itemBuffer{};  // the item most recently loaded
+    // Remembered event times per eye for mending end events: saccade start,
+    // saccade end, blink start, blink end, fixation start, fixation end.
+    std::uint32_t startTimeMemory[6][2];
+
+    // ---- cursor ----
+    std::uint32_t cursor = 0;  // position of the next item a step returns
+    bool dataNeedsReading = true;
+    const RecordingInfo* currentRecording = nullptr;
+    std::uint32_t fixupBase = 0;
+    bool fixupDisabled = false;
+
+    VOKFile();
 };
 
 namespace vok {

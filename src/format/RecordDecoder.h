@@ -1,0 +1,50 @@
+// Record framing and the two record decoders.
+//
+// After the preamble a recording is a stream of records, each opened by a
+// big-endian tag word: 0 ends the stream, an odd word is a sample (the word
+// is its flags), an even word is an event (high byte: eye bits and type).
+#pragma once
+
+#include <cstdint>
+
+#include "format/RecordReader.h"
+#include "vokapi.h"
+
+namespace vok {
+
+// Tag reader results.
+enum TagResult : int {
+    kTagEnd = -1,        // stream unusable, or the word read is 0
+    kTagEvent = 0,       // an even word; out receives its high byte
+    kTagSample = 1,      // an odd word (out receives it), or the stream is at its end
+    kTagNoPreamble = 2,  // the preamble has not been read to its end
+};
+
+// Reads the next tag word into reader.pendingTag.  Raises "End of file
+// Exception" when fewer than two bytes remain.
+int readTag(RecordReader& reader, std::uint16_t* out);
+
+// Decodes the pending (or next) sample record into sample.  expectedTime,
+// when not 0, re-bases the running time so that a record re-read after a
+// seek gets the time its item had.  0 success, -1 failure, -2 the pending
+// record is not a sample.  Raises VOKException on a short read.
+int decodeSample(RecordReader& reader, Sample* sample, std::uint32_t expectedTime);
+
+// Decodes the pending (or next) event record into event.  Fields the record
+// does not carry keep their value.  Block starts also set the reader's sample
+// rate, scales, recording-mode and filter words.  0 success, -1 failure, -2
+// the pending record is a sample.  Raises VOKException on a short read.
+int decodeEvent(RecordReader& reader, Event* event);
+
+// Tolerant forms: a VOKException inside is logged as "Error %s \n" and the
+// decode counts as failed (-1).
+int decodeSampleTolerant(RecordReader& reader, Sample* sample, std::uint32_t expectedTime);
+int decodeEventTolerant(RecordReader& reader, Event* event);
+
+// True for the item codes the library treats as events.
+constexpr bool isEventType(int type) {
+    return (type >= 1 && type <= 10) || (type >= 15 && type <= 18) || type == 24 || type == 25 ||
+           type == 28;
+}
+
+}  // namespace vok

@@ -1,0 +1,310 @@
+#include "load/ItemAssembly.h"
+
+#include <cstring>
+
+#include "core/Log.h"
+#include "core/VOKException.h"
+#include "format/RecordDecoder.h"
+#include "load/Velocities.h"
+#include "load/VOKFile.h"
+
+namespace vok {
+
+namespace {
+
+constexpr std::uint32_t kEmpty = 0xFFFFFFFFu;
+constexpr int kRefillSlot = 448;
+
+enum Memory { kSaccadeStart, kSaccadeEnd, kBlinkStart, kBlinkEnd, kFixationStart, kFixationEnd };
+
+bool isBlockEnd(const ItemEntry& e) {
+    const int t = itemType(e);
+    return t == ENDSAMPLES || t == ENDEVENTS;
+}
+
+// Next sample entry after position i, or the index size.
+std::uint32_t nextSampleEntry(const ItemIndex& index, std::uint32_t i) {
+    const auto n = static_cast<std::uint32_t>(index.size());
+    for (++i; i < n; ++i) {
+        if (itemKind(index[i]) == kKindSample) return i;
+    }
+    return n;
+}
+
+void setVelocitiesMissing(Sample& s) {
+    float* first = s.gazeVelX;
+    float* last = s.fastPupilVelY + 2;
+    for (float* v = first; v < last; ++v) *v = 1e8f;
+}
+
+int truncRate(float rate) {
+    if (!(rate > -2147483648.0f && rate < 2147483648.0f)) return 0;
+    return static_cast<int>(rate);
+}
+
+}  // namespace
+
+void setRecordTag(FloatData& data, RecordTag tag) {
+    std::uint16_t v = tag;
+    std::memcpy(reinterpret_cast<unsigned char*>(&data) + kRecordTagOffset, &v, sizeof v);
+}
+
+RecordTag recordTag(const FloatData& data) {
+    std::uint16_t v;
+    std::memcpy(&v, reinterpret_cast<const unsigned char*>(&data) + kRecordTagOffset, sizeof v);
+    switch (v) {
+        case kTagIsEvent:
+        case kTagIsSample:
+        case kTagIsRecording: return static_cast<RecordTag>(v);
+        default: return kTagNone;
+    }
+}
+
+void fillSampleWindow(VOKFile& file, std::uint32_t i) {
+    const ItemIndex& index = file.index;
+    const auto n = static_cast<std::uint32_t>(index.size());
+    if (i >= n || itemKind(index[i]) != kKindSample) return;
+    SampleWindow& window = file.window;
+    RecordReader& reader = file.reader;
+    if (window.reachesBeyond(sortKey(index[i]))) {
+        window.reset();
+    } else {
+        window.shiftOut128();
+    }
+
+    Sample decoded;
+    // Each sample entry is read at its own position, with its own time, so
+    // the window can never take one record for another (a seek inside the
+    // stream's buffer costs nothing); between two samples that are not
+    // adjacent in the file, the records in between are read so that a block
+    // end stops the fill.
+    while (i < n) {
+        const ItemEntry& e = index[i];
+        const std::uint64_t key = sortKey(e);
+        if (window.full()) return;
+        if (e.position == kPlaceholder) {
+            window.append(placeholderSample(static_cast<std::uint32_t>(key >> 1)), key);
+        } else {
+            reader.stream->seek(e.position);
+            reader.pendingTag = e.tag;
+            setVelocitiesMissing(decoded);
+            const int result = decodeSample(reader, &decoded, static_cast<std::uint32_t>(key >> 1));
+            if (result < 0) {
+                log("error reading vok file 5\n");
+                throw VOKException("Error reading Sample - type");
+            }
+            if (file.repair && decoded.time != static_cast<std::uint32_t>(key >> 1)) {
+                window.append(placeholderSample(static_cast<std::uint32_t>(key >> 1)), key);
+            } else {
+                window.append(decoded, key);
+            }
+        }
+
+        const std::uint32_t next = nextSampleEntry(index, i);
+        if (next >= n) return;
+        const ItemEntry& ne = index[next];
+        if (ne.position != kPlaceholder && e.position != kPlaceholder) {
+            // Walk the records between the two samples, if any.
+            for (;;) {
+                const std::uint64_t at = reader.stream->position();
+                if (at + 2 >= ne.position) break;  // reached it (or not in file order)
+                std::uint16_t ignored;
+                int tagResult;
+                try {
+                    tagResult = readTag(reader, &ignored);
+                } catch (const VOKException&) {
+                    return;  // the file ends here
+                }
+                if (tagResult != kTagEvent) break;
+                Event ev{};
+                const std::uint64_t eventPosition = reader.stream->position();
+                const int result = decodeEvent(reader, &ev);
+                if (result < 0) {
+                    log("error reading vok file 4   %d %ld\n", result, static_cast<long>(eventPosition));
+                    return;
+                }
+                if (ev.type == ENDSAMPLES || ev.type == ENDEVENTS) return;
+            }
+        } else if (e.position == kPlaceholder) {
+            // After a placeholder, stop at a block end met in the index.
+            for (std::uint32_t k = i + 1; k < next; ++k) {
+                if (isBlockEnd(index[k])) return;
+            }
+        }
+        i = next;
+    }
+}
+
+const Sample* sampleAt(VOKFile& file, std::uint32_t i) {
+    SampleWindow& window = file.window;
+    const std::uint64_t key = sortKey(file.index[i]);
+    for (int attempt = 0; attempt < 8; ++attempt) {
+        const int slot = window.find(key);
+        if (slot < 0) break;
+        if (slot < kRefillSlot) return &window.slot(slot);
+        fillSampleWindow(file, i);
+    }
+    if (!window.empty() && key >= window.key(0) && key <= window.key(window.count() - 1)) {
+        const int slot = window.findLinear(key);
+        return slot < 0 ? nullptr : &window.slot(slot);
+    }
+    fillSampleWindow(file, i);
+    int slot = window.find(key);
+    if (slot < 0) slot = window.findLinear(key);
+    if (slot < 0) {
+        window.reset();
+        fillSampleWindow(file, i);
+        slot = window.find(key);
+    }
+    return slot < 0 ? nullptr : &window.slot(slot);
+}
+
+int loadItem(VOKFile& file, std::uint32_t i) {
+    const ItemEntry& e = file.index[i];
+    FloatData& out = file.itemBuffer;
+    switch (itemKind(e)) {
+        case kKindRecording:
+            std::memset(&out, 0, sizeof out);
+            if (e.recording != nullptr) out.recording = *e.recording;
+            setRecordTag(out, kTagIsRecording);
+            return 0;
+        case kKindEvent: {
+            RecordReader& reader = file.reader;
+            reader.stream->seek(e.position);
+            reader.pendingTag = e.tag;
+            Event ev{};
+            const int result = decodeEvent(reader, &ev);
+            if (result < 0) {
+                log("error reading vok file 4   %d %ld\n", result, static_cast<long>(e.position));
+                throw VOKException("Error reading event - type(readItem)");
+            }
+            if (!isEventType(ev.type)) log(">>>>> FILE STRUCTURE ERROR: UNKNOWN EVENT (%d)\n", ev.type);
+            std::memset(&out, 0, sizeof out);
+            out.event = ev;
+            setRecordTag(out, kTagIsEvent);
+            return 0;
+        }
+        case kKindSample: {
+            const Sample* slot = sampleAt(file, i);
+            if (slot != nullptr && slot->timeHalfMs != sortKey(e)) slot = sampleAt(file, i);
+            if (slot == nullptr) {
+                // The window covers the key but holds no such sample.
+                std::memset(&out, 0, sizeof out);
+                return -1;
+            }
+            out.sample = *slot;
+            setVelocitiesMissing(out.sample);
+            if (file.currentRecording != nullptr) {
+                const float* res = file.resolutionOverride;
+                computeSampleVelocities(file.window, out.sample, res[0], res[1],
+                                        truncRate(file.currentRecording->sampleRate),
+                                        file.reader.trackerRevision);
+            } else {
+                log("WARNING: VOK FILE MAY BE CORRUPTED. Samples %ld found without start recording \n",
+                    static_cast<long>(out.sample.time));
+            }
+            setRecordTag(out, kTagIsSample);
+            return 0;
+        }
+        default:
+            std::memset(&out, 0, sizeof out);
+            return -1;
+    }
+}
+
+namespace {
+
+// Walks back from i - 1 to the start of the blink whose end is at i.
+void searchBlinkStart(const ItemIndex& index, std::uint32_t i, Event& ev) {
+    const int slot = eyeSlot(index[i]);
+    for (std::uint32_t k = i; k-- > 0;) {
+        const ItemEntry& e = index[k];
+        const int type = itemType(e);
+        if (type == RECORDING_INFO) return;
+        const bool paired = (type >= 1 && type <= 8) || (type >= 15 && type <= 18);
+        if (!paired || eyeSlot(e) != slot) continue;
+        if (type == SBLINK) {
+            ev.startTime = static_cast<std::uint32_t>(sortKey(e) >> 1);
+            return;
+        }
+        if (type == SMARK || type == STARTSAMPLES || type == STARTEVENTS) continue;
+        return;
+    }
+}
+
+void mendEvent(VOKFile& file, std::uint32_t i, Event& ev) {
+    const ItemEntry& entry = file.index[i];
+    const int e = ev.eye == 1 ? 1 : 0;
+    auto& m = file.startTimeMemory;
+    const auto k = static_cast<std::uint32_t>(sortKey(entry) >> 1);
+    const bool movedKey = (entry.code & kMarkA) != 0;
+    switch (ev.type) {
+        case SBLINK:
+            if (movedKey) ev.startTime = k;
+            m[kBlinkStart][e] = ev.startTime;
+            break;
+        case EBLINK:
+            if (movedKey) {
+                ev.startTime = k;
+            } else if (entry.code & kMarkB) {
+                searchBlinkStart(file.index, i, ev);
+            }
+            m[kBlinkEnd][e] = ev.startTime;
+            break;
+        case SSACC:
+            if (movedKey) ev.startTime = k;
+            m[kSaccadeStart][e] = ev.startTime;
+            break;
+        case ESACC:
+            m[kSaccadeEnd][e] = ev.startTime;
+            if (m[kBlinkStart][e] != kEmpty && m[kBlinkEnd][e] != kEmpty &&
+                m[kSaccadeStart][e] != m[kSaccadeEnd][e] && m[kSaccadeStart][e] != kEmpty) {
+                ev.startTime = m[kSaccadeStart][e];
+            }
+            m[kSaccadeStart][e] = m[kSaccadeEnd][e] = m[kBlinkStart][e] = m[kBlinkEnd][e] = kEmpty;
+            break;
+        case SFIX:
+            m[kFixationStart][e] = ev.startTime;
+            break;
+        case EFIX:
+            m[kFixationEnd][e] = ev.startTime;
+            if (m[kFixationStart][e] != kEmpty && m[kFixationStart][e] != ev.startTime) {
+                ev.startTime = m[kFixationStart][e];
+            }
+            m[kFixationStart][e] = m[kFixationEnd][e] = kEmpty;
+            break;
+        default:
+            break;
+    }
+}
+
+}  // namespace
+
+FloatData* readItem(VOKFile& file) {
+    const std::uint32_t i = file.cursor - 1;
+    if (i >= file.index.size()) return nullptr;
+    if (!file.dataNeedsReading) return &file.itemBuffer;
+    try {
+        if (loadItem(file, i) != 0) {
+            log("Read error \n");
+            return nullptr;
+        }
+    } catch (const VOKException& e) {
+        log("Error %s \n", e.what());
+        return nullptr;
+    }
+    const ItemEntry& entry = file.index[i];
+    FloatData& out = file.itemBuffer;
+    const int kind = itemKind(entry);
+    if (kind == kKindEvent && file.repair) {
+        mendEvent(file, i, out.event);
+    } else if (kind == kKindSample) {
+        Sample& s = out.sample;
+        if (entry.code & kMarkA) s.gazeX[0] = s.gazeY[0] = 1e8f;
+        if (entry.code & kMarkB) s.gazeX[1] = s.gazeY[1] = 1e8f;
+        if (sortKey(entry) != 2ull * s.time) s.flags |= VOK_SAMPLE_HALFMS;
+    }
+    return &out;
+}
+
+}  // namespace vok
