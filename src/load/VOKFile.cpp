@@ -7,6 +7,7 @@
 
 #include "core/Log.h"
 #include "core/VOKException.h"
+#include "format/Inflate.h"
 #include "format/InputStream.h"
 #include "format/Preamble.h"
 #include "load/PreScan.h"
@@ -93,8 +94,10 @@ VOKFile* openRecording(const char* path, const OpenOptions& options, const float
     VOK_CHECK(matchMagic(magic, variant), "Bad magic.  Corrupt vok file. \n");
 
     file->preambleText = readPreamble(reader);
-    VOK_CHECK(variant == MagicVariant::Plain,
-              "Compressed recordings are not supported yet \n");
+    if (variant == MagicVariant::Compressed) {
+        reader.stream = inflateToTempFile(static_cast<FileInputStream&>(*reader.stream),
+                                          file->tempFileName);
+    }
     file->fixupDisabled = (options.consistency & VOK_NO_TIME_FIXUP) != 0;
     preScan(*file, options.tolerant());
     return file.release();

@@ -1,0 +1,115 @@
+#include "format/Inflate.h"
+
+#include <zlib.h>
+
+#include "core/VOKException.h"
+#include "platform/Platform.h"
+
+namespace vok {
+
+namespace {
+constexpr std::size_t kChunk = 16384;
+
+std::uint64_t g_inflatedSizeLimit = kMaxInflatedSize;
+
+struct FileCloser {
+    void operator()(std::FILE* f) const { std::fclose(f); }
+};
+
+// Owns an initialised inflate stream and its two buffers.
+class Inflater {
+public:
+    Inflater() : in_(new unsigned char[kChunk]), out_(new unsigned char[kChunk]) {}
+    ~Inflater() {
+        if (initialised_) inflateEnd(&stream_);
+    }
+    Inflater(const Inflater&) = delete;
+    Inflater& operator=(const Inflater&) = delete;
+
+    int init() {
+        int result = inflateInit(&stream_);
+        initialised_ = result == Z_OK;
+        return result;
+    }
+
+    int run(std::FILE* in, std::FILE* out, std::uint64_t limit) {
+        std::uint64_t total = 0;  // stays below limit, or 0 when limit is 0
+        for (;;) {
+            std::size_t got = std::fread(in_.get(), 1, kChunk, in);
+            if (std::ferror(in)) return kInflateIoError;
+            if (got == 0) return Z_DATA_ERROR;  // input used up before the stream's end
+            stream_.next_in = in_.get();
+            stream_.avail_in = static_cast<uInt>(got);
+            do {
+                stream_.next_out = out_.get();
+                stream_.avail_out = static_cast<uInt>(kChunk);
+                int result = inflate(&stream_, Z_NO_FLUSH);
+                // What was produced before a failure is written too: it
+                // precedes the damage.
+                std::size_t have = kChunk - stream_.avail_out;
+                if (have != 0) {
+                    if (have >= limit - total) return kInflateTooLarge;
+                    if (std::fwrite(out_.get(), 1, have, out) != have) return kInflateIoError;
+                    total += have;
+                }
+                switch (result) {
+                    case Z_STREAM_END: return kInflateOk;
+                    case Z_NEED_DICT: return Z_DATA_ERROR;
+                    case Z_OK:
+                    case Z_BUF_ERROR: break;
+                    default: return result;
+                }
+            } while (stream_.avail_out == 0);
+        }
+    }
+
+private:
+    z_stream stream_{};
+    bool initialised_ = false;
+    std::unique_ptr<unsigned char[]> in_;
+    std::unique_ptr<unsigned char[]> out_;
+};
+}  // namespace
+
+int inflateBody(std::FILE* in, std::FILE* out, std::uint64_t limit) {
+    Inflater inflater;
+    int result = inflater.init();
+    if (result != Z_OK) return result;
+    return inflater.run(in, out, limit);
+}
+
+std::uint64_t inflatedSizeLimit() { return g_inflatedSizeLimit; }
+
+std::uint64_t setInflatedSizeLimit(std::uint64_t limit) {
+    std::uint64_t previous = g_inflatedSizeLimit;
+    g_inflatedSizeLimit = limit;
+    return previous;
+}
+
+std::unique_ptr<FileInputStream> inflateToTempFile(FileInputStream& recording,
+                                                   std::string& tempFileName) {
+    std::unique_ptr<std::FILE, FileCloser> temp(platform::createTempFile("vokapi_", tempFileName));
+    VOK_CHECK(temp != nullptr, "Failed to create temp file \n");
+    // Unbuffered before any use: the inflater writes whole 16 KiB pieces,
+    // and the stream over the file reads through its own buffer.
+    std::setvbuf(temp.get(), nullptr, _IONBF, 0);
+
+    // The recording's stream has read ahead into its buffer; the body starts
+    // at the stream's position, not at the handle's offset.
+    std::FILE* in = recording.handle();
+    std::clearerr(in);
+    VOK_CHECK(platform::seek(in, recording.position()) == 0,
+              "Failed to read compressed recording \n");
+
+    // A damaged or truncated body is not a failure: what was inflated before
+    // the damage is loaded.  Only a body too large to index fails.
+    int result = inflateBody(in, temp.get(), g_inflatedSizeLimit);
+    VOK_CHECK(result != kInflateTooLarge, "Decompressed recording is larger than 4 GiB \n");
+    std::fflush(temp.get());
+
+    auto stream = std::make_unique<FileInputStream>(temp.get());
+    temp.release();
+    return stream;
+}
+
+}  // namespace vok
