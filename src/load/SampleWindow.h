@@ -1,0 +1,81 @@
+// The sample window: a cache of up to 512 decoded samples in strictly
+// increasing key order, refilled by reading the recording forward.  The
+// velocity computation finds a sample's neighbours here by key.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "vokapi.h"
+
+namespace vok {
+
+class SampleWindow {
+public:
+    static constexpr int kCapacity = 512;
+    // Number of oldest samples that shiftOut128 drops.
+    static constexpr int kShiftCount = 128;
+    // Pupil size given to samples without one until a sample carries one.
+    static constexpr float kDefaultPupilSize = 1000.0f;
+
+    // Allocates the 512 slots once; the window starts empty.
+    SampleWindow();
+    SampleWindow(const SampleWindow&) = delete;
+    SampleWindow& operator=(const SampleWindow&) = delete;
+
+    int count() const { return count_; }
+    bool full() const { return count_ >= kCapacity; }
+    bool empty() const { return count_ == 0; }
+
+    // 0 <= i < count().  A slot's timeHalfMs is its key.
+    const Sample& slot(int i) const { return slots_[i]; }
+    Sample& slot(int i) { return slots_[i]; }
+    std::uint64_t key(int i) const { return slots_[i].timeHalfMs; }
+
+    // Empties the window, clears its slots and forgets the pupil sizes
+    // (back to 1000.0).
+    void reset();
+
+    // Drops the oldest 128 samples (all of them when there are fewer); the
+    // rest move to the front in order and the freed slots are cleared.
+    void shiftOut128();
+
+    // Stores a copy of sample in the next slot with timeHalfMs = key.  Does
+    // nothing when key is not above the last key or the window is full.  A
+    // sample with pupil sizes (flags 0x0100) has them remembered; one
+    // without gets the remembered pair.
+    void append(const Sample& sample, std::uint64_t key);
+
+    // Slot holding key, or -1.  Constant time: the slot is estimated from
+    // the key spacing (1, 2, 4 or 8 half-milliseconds), so keys that are not
+    // evenly spaced may not be found here; findLinear finds them.
+    int find(std::uint64_t key) const;
+
+    // Slot holding key, or -1, whatever the spacing of the keys.
+    int findLinear(std::uint64_t key) const;
+
+    // True when a request for key cannot be served by reading on from the
+    // window's end: key lies before the first key, or more than one step
+    // past the last (always, for a window of fewer than 3 samples and a key
+    // past its end).  False for an empty window.
+    bool reachesBeyond(std::uint64_t key) const;
+
+    // Key spacing: key[1] - key[0] when at most 8, else the spacing of the
+    // last two keys.  0 for a window of fewer than 2 samples.
+    std::uint64_t step() const;
+
+private:
+    void clearSlots(int from, int to);
+
+    std::unique_ptr<Sample[]> slots_;
+    int count_ = 0;
+    float rememberedPupilSize_[2] = {kDefaultPupilSize, kDefaultPupilSize};
+};
+
+// Stand-in for a sample the recording lacks, at time t: every float 1e8,
+// the headData words and headDataType 0xE100, flags 0xC000 (both eyes,
+// nothing else), input, buttons and errors 0, timeHalfMs 0 (append sets
+// the key).
+Sample placeholderSample(std::uint32_t time);
+
+}  // namespace vok
