@@ -1,0 +1,292 @@
+#include "load/Velocities.h"
+
+#include <cmath>
+#include <limits>
+
+namespace vok {
+
+namespace {
+
+constexpr float kMissing = 1e8f;
+constexpr int kNeighbourReach = 19;  // neighbours on each side
+// Pupil sizes below this count as a lost eye.
+constexpr float kMinPupilSize = 15.0f;
+// Head-referenced positions are in units of a plane 15000 units from the eye.
+constexpr float kHeadRefDistance = 15000.0f;
+constexpr double kDegreesPerRadian = 57.2958;
+constexpr double kMinResolution = 0.01;
+constexpr double kMaxResolution = 10000.0;
+
+bool present(float value) { return value != kMissing; }
+
+bool usableResolution(float r) { return r > kMinResolution && r < kMaxResolution; }
+
+// Offset in half-milliseconds of the neighbour j periods away, or false when
+// it cannot be represented (a rate of 0 or below gives an infinite or
+// negative period).
+bool neighbourOffset(int j, float period, std::uint64_t& offset) {
+    const float halfPeriods = std::trunc(static_cast<float>(j) * period * 2.0f);
+    // 2^64 as a float: every value below it fits in the offset.
+    constexpr float kLimit = 18446744073709551616.0f;
+    if (!(halfPeriods >= 0.0f && halfPeriods < kLimit)) return false;  // NaN fails too
+    offset = static_cast<std::uint64_t>(halfPeriods);
+    return true;
+}
+
+// Resolution from the head-referenced position (cx, cy): the pixels per
+// degree of a flat plane at 15000 units, at that point of the plane.
+void headRefResolution(float cx, float cy, float& rx, float& ry) {
+    const float cx2 = cx * cx;
+    const float cy2 = cy * cy;
+    const float f2 = kHeadRefDistance * kHeadRefDistance;
+    const double sum = static_cast<double>(cx2) + static_cast<double>(cy2) + static_cast<double>(f2);
+    rx = static_cast<float>(sum / std::sqrt(static_cast<double>(cy2) + static_cast<double>(f2)) /
+                            kDegreesPerRadian);
+    ry = static_cast<float>(sum / std::sqrt(static_cast<double>(cx2) + static_cast<double>(f2)) /
+                            kDegreesPerRadian);
+    if (!usableResolution(rx) || !usableResolution(ry)) {
+        rx = kMissing;
+        ry = kMissing;
+    }
+}
+
+float mean2(float x, float y) { return (x + y) * 0.5f; }
+
+float mean4(const float* s) { return (((s[0] + s[1]) + s[2]) + s[3]) * 0.25f; }
+
+// Mean of eight values as the mean of their four pair means.
+float mean8(const float* s) {
+    const float pairs[4] = {mean2(s[0], s[1]), mean2(s[2], s[3]), mean2(s[4], s[5]),
+                            mean2(s[6], s[7])};
+    return mean4(pairs);
+}
+
+}  // namespace
+
+bool positionPair(const Sample& sample, int eye, int group, float& x, float& y) {
+    x = kMissing;
+    y = kMissing;
+    if (eye != 0 && eye != 1) return false;
+    const unsigned eyeBit = eye == 0 ? VOK_SAMPLE_LEFT : VOK_SAMPLE_RIGHT;
+    if ((sample.flags & eyeBit) == 0) return false;
+    if ((sample.flags & VOK_SAMPLE_PUPILSIZE) != 0 && sample.pupilSize[eye] < kMinPupilSize) {
+        return true;
+    }
+    switch (group) {
+        case kGroupGaze:
+            if ((sample.flags & VOK_SAMPLE_GAZE) != 0) {
+                x = sample.gazeX[eye];
+                y = sample.gazeY[eye];
+            }
+            break;
+        case kGroupHeadRef:
+            if ((sample.flags & VOK_SAMPLE_HEADREF) != 0) {
+                x = sample.headRefX[eye];
+                y = sample.headRefY[eye];
+            }
+            break;
+        case kGroupPupil:
+            if ((sample.flags & VOK_SAMPLE_PUPILXY) != 0) {
+                x = sample.pupilX[eye];
+                y = sample.pupilY[eye];
+            }
+            break;
+        default:
+            break;
+    }
+    return true;
+}
+
+bool windowHasMissing(const float* series, int centre, int width, int count) {
+    const int half = width / 2;
+    // The window's last value is series[centre + half]: it must lie below count.
+    if (count < width || centre - half < 0 || centre + half >= count) return true;
+    for (int i = centre - half; i <= centre + half; ++i) {
+        if (!present(series[i])) return true;
+    }
+    return false;
+}
+
+float velocityClassic(bool fast, const float* s, int n, float resolution, float rate) {
+    const int h = n / 2;
+    auto has = [&](int i) { return i >= 0 && i < n && present(s[i]); };
+    if (!fast && n >= 6 && has(h - 2) && has(h - 1) && has(h + 1) && has(h + 2)) {
+        return ((s[h + 1] - (s[h - 1] + s[h - 2])) + s[h + 2]) * rate / 6.0f / resolution;
+    }
+    if (has(h - 1) && has(h + 1)) return (s[h + 1] - s[h - 1]) * rate * 0.5f / resolution;
+    if (has(h - 1) && has(h)) return (s[h] - s[h - 1]) * rate / resolution;
+    if (has(h) && has(h + 1)) return (s[h + 1] - s[h]) * rate / resolution;
+    return kMissing;
+}
+
+float velocityRateScaled(bool fast, const float* s, int n, float resolution, float rate) {
+    const int h = n / 2;
+    int width;
+    if (rate < 500.0f) {
+        width = 5;
+    } else if (rate < 1000.0f) {
+        width = 9;
+    } else if (rate < 2000.0f) {
+        width = 19;
+    } else {
+        width = 39;
+    }
+    if (windowHasMissing(s, h, width, n)) return kMissing;
+
+    // The window check above keeps every index below inside the series.
+    float a, b, c, d;
+    switch (width) {
+        case 5:
+            a = s[h - 2];
+            b = s[h - 1];
+            c = s[h + 1];
+            d = s[h + 2];
+            break;
+        case 9:
+            a = mean2(s[h - 4], s[h - 3]);
+            b = mean2(s[h - 2], s[h - 1]);
+            c = mean2(s[h + 1], s[h + 2]);
+            d = mean2(s[h + 3], s[h + 4]);
+            break;
+        case 19:
+            a = mean4(s + (h - 9));
+            b = mean4(s + (h - 5));
+            c = mean4(s + (h + 2));
+            d = mean4(s + (h + 6));
+            break;
+        default:
+            a = mean8(s + (h - 19));
+            b = mean8(s + (h - 11));
+            c = mean8(s + (h + 4));
+            d = mean8(s + (h + 12));
+            break;
+    }
+
+    float v;
+    if (!fast) {
+        v = (c + d) - (a + b);
+        v = v * 0.167f;
+    } else {
+        v = c - b;
+        v = v * 0.5f;
+    }
+    if (rate >= 500.0f) {
+        if (rate < 1000.0f) {
+            v = v * 1.2f;
+        } else if (rate < 2000.0f) {
+            v = v * 1.0909091f;
+        } else {
+            v = v * 1.0434783f;
+        }
+    }
+    return 250.0f / resolution * v;
+}
+
+void velocityForAxis(bool fast, int group, int rate, float resX, float resY,
+                     const Neighbourhood& neighbourhood, int eye, int trackerRevision,
+                     float (&outX)[2], float (&outY)[2]) {
+    if (eye != 0 && eye != 1) return;
+    float xs[kNeighbourhoodSize];
+    float ys[kNeighbourhoodSize];
+    for (int i = 0; i < kNeighbourhoodSize; ++i) {
+        const Sample* neighbour = neighbourhood[static_cast<std::size_t>(i)];
+        if (neighbour == nullptr) {
+            xs[i] = kMissing;
+            ys[i] = kMissing;
+        } else {
+            positionPair(*neighbour, eye, group, xs[i], ys[i]);
+        }
+    }
+    const float cx = xs[kNeighbourhoodCentre];
+    const float cy = ys[kNeighbourhoodCentre];
+
+    outX[eye] = kMissing;
+    outY[eye] = kMissing;
+
+    float rx = kMissing;
+    float ry = kMissing;
+    if (resX != kMissing) {
+        rx = resX;
+        ry = resY;
+    } else if (group == kGroupHeadRef && present(cx) && present(cy)) {
+        headRefResolution(cx, cy, rx, ry);
+    } else {
+        const Sample* centre = neighbourhood[kNeighbourhoodCentre];
+        if (centre != nullptr && usableResolution(centre->resolutionX) &&
+            usableResolution(centre->resolutionY)) {
+            rx = centre->resolutionX;
+            ry = centre->resolutionY;
+        }
+    }
+
+    const float rateF = static_cast<float>(rate);
+    const bool classic = trackerRevision < 3;
+    if (rx != kMissing && rx > kMinResolution) {
+        outX[eye] = classic ? velocityClassic(fast, xs, kNeighbourhoodSize, rx, rateF)
+                            : velocityRateScaled(fast, xs, kNeighbourhoodSize, rx, rateF);
+    }
+    if (ry != kMissing && ry > kMinResolution) {
+        outY[eye] = classic ? velocityClassic(fast, ys, kNeighbourhoodSize, ry, rateF)
+                            : velocityRateScaled(fast, ys, kNeighbourhoodSize, ry, rateF);
+    }
+}
+
+void findNeighbours(const SampleWindow& window, const Sample& sample, int rate,
+                    Neighbourhood& neighbourhood) {
+    neighbourhood.fill(nullptr);
+    neighbourhood[kNeighbourhoodCentre] = &sample;
+    if (rate <= 0) return;
+
+    const float period = static_cast<float>(1000.0 / rate);
+    const std::uint64_t key = sample.timeHalfMs;
+    for (int j = kNeighbourReach; j >= 1; --j) {
+        std::uint64_t offset = 0;
+        if (!neighbourOffset(j, period, offset)) continue;
+        if (offset <= key) {
+            const int slot = window.find(key - offset);
+            if (slot >= 0) {
+                neighbourhood[static_cast<std::size_t>(kNeighbourhoodCentre - j)] =
+                    &window.slot(slot);
+            }
+        }
+        if (offset <= std::numeric_limits<std::uint64_t>::max() - key) {
+            const int slot = window.find(key + offset);
+            if (slot >= 0) {
+                neighbourhood[static_cast<std::size_t>(kNeighbourhoodCentre + j)] =
+                    &window.slot(slot);
+            }
+        }
+    }
+}
+
+int computeSampleVelocities(const SampleWindow& window, Sample& sample, float resX, float resY,
+                            int rate, int trackerRevision) {
+    Neighbourhood neighbourhood;
+    findNeighbours(window, sample, rate, neighbourhood);
+
+    struct Pass {
+        bool fast;
+        int group;
+        float (Sample::*outX)[2];
+        float (Sample::*outY)[2];
+    };
+    static constexpr Pass kPasses[] = {
+        {false, kGroupGaze, &Sample::gazeVelX, &Sample::gazeVelY},
+        {false, kGroupHeadRef, &Sample::headRefVelX, &Sample::headRefVelY},
+        {false, kGroupPupil, &Sample::pupilVelX, &Sample::pupilVelY},
+        {true, kGroupGaze, &Sample::fastGazeVelX, &Sample::fastGazeVelY},
+        {true, kGroupHeadRef, &Sample::fastHeadRefVelX, &Sample::fastHeadRefVelY},
+        {true, kGroupPupil, &Sample::fastPupilVelX, &Sample::fastPupilVelY},
+    };
+    static constexpr unsigned kEyeBits[2] = {VOK_SAMPLE_LEFT, VOK_SAMPLE_RIGHT};
+    for (int eye = 0; eye < 2; ++eye) {
+        if ((sample.flags & kEyeBits[eye]) == 0) continue;
+        for (const Pass& pass : kPasses) {
+            velocityForAxis(pass.fast, pass.group, rate, resX, resY, neighbourhood, eye,
+                            trackerRevision, sample.*pass.outX, sample.*pass.outY);
+        }
+    }
+    return 0;
+}
+
+}  // namespace vok
