@@ -307,7 +307,7 @@ GenResult generateRecording(const GenOptions& o) {
                              : o.eyes == Eye::Right
                                  ? VOK_SAMPLE_RIGHT
                                  : static_cast<std::uint16_t>(VOK_SAMPLE_LEFT | VOK_SAMPLE_RIGHT);
-    const std::uint16_t groups = static_cast<std::uint16_t>(o.sampleGroups & 0x1FFC & ~VOK_SAMPLE_FULLTIME);
+    const std::uint16_t groups = static_cast<std::uint16_t>(o.sampleGroups & 0x1FFC);
     const std::uint16_t sampleFlags = static_cast<std::uint16_t>(eyeFlags | groups | VOK_SAMPLE_IS_SAMPLE);
     std::vector<int> eyes;
     if (eyeFlags & VOK_SAMPLE_LEFT) eyes.push_back(0);
@@ -361,7 +361,7 @@ GenResult generateRecording(const GenOptions& o) {
         std::vector<StateChange> changes;
         std::uint32_t seq = 0;
         std::vector<Phase> phases;
-        if (o.eyeEvents) {
+        if (o.eyeEvents && n != 0) {
             phases = makePhases(rng, o, first, last, gridMs, point, pupil);
             for (const Phase& ph : phases)
                 for (int e : eyes) addPhaseEvents(pending, seq, rng, ph, e, gridMs);
