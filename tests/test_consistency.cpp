@@ -172,9 +172,9 @@ TEST(MergedNeighbours, KeysCloserThanSixHalfMillisecondsMergeBothRecords) {
 }
 
 TEST(MergedNeighbours, KeysAsTheyStandIncludeAnEarlierMerge) {
-    // The start merged with the end before it now sorts at 203; the end after
-    // it at 208 is 5 away from that key (but 8 from the raw key).
-    Items items = build("end@200 start@200 end@208");
+    // The start merged with the end before it now sorts at 202; the end after
+    // it at 207 is 5 away from that key (but 7 from the raw key).
+    Items items = build("end@200 start@200 end@207");
     markMergedNeighbours(items.recordings);
     EXPECT_EQ(items.recordings[2]->merged, 1);
 }
@@ -186,10 +186,10 @@ TEST(Level1, EndAndStartOfOneMillisecondSortEndFirst) {
     expectCases(
         {
             {"same millisecond", "start@100 smp@110 end@200 start@200 smp@204 end@300",
-             "start@100 smp@110 end@201 start@203 smp@204 end@300", ""},
+             "start@100 smp@110 end@201 start@202 smp@204 end@300", ""},
             {"an event of that millisecond goes before both",
              "start@100 smp@110 start@200 SF.L@200 end@200 smp@204 end@300",
-             "start@100 smp@110 SF.L@200 end@201 start@203 smp@204 end@300", ""},
+             "start@100 smp@110 SF.L@200 end@201 start@202 smp@204 end@300", ""},
         },
         {1, 2, 3});
 }
@@ -498,8 +498,27 @@ TEST(EndToEnd, BlockEndAndNextStartInOneMillisecondAreMerged) {
             recs.emplace_back(r->state, r->merged);
         }
         EXPECT_EQ(recs, (std::vector<std::pair<int, int>>{{1, 0}, {0, 1}, {1, 1}, {0, 0}})) << level;
-        EXPECT_EQ(keys, (std::vector<std::uint64_t>{2000, 2021, 2023, 2044})) << level;
+        EXPECT_EQ(keys, (std::vector<std::uint64_t>{2000, 2021, 2022, 2044})) << level;
         EXPECT_EQ(o.log, "");
+    }
+}
+
+TEST(EndToEnd, FirstSamplesAfterAMergedBoundaryAreKept) {
+    // The next block's sample one millisecond after the shared boundary
+    // sorts after the merged start, so it is not taken for a sample outside
+    // every block.
+    test::TempDir dir;
+    Recording rec;
+    rec.blockStart(1000).samples(1000, 1010).blockEnd(1010);
+    rec.blockStart(1010).samples(1011, 1020).blockEnd(1020).finish();
+    for (int level : {1, 2}) {
+        Opened o = open(dir, rec, level);
+        ASSERT_NE(o.file, nullptr);
+        EXPECT_EQ(o.log, "") << level;
+        std::vector<std::uint32_t> times;
+        while (stepTo(o.file.get(), SAMPLE_TYPE)) times.push_back(vok_get_sample_data(o.file.get())->sample.time);
+        ASSERT_EQ(times.size(), 11u) << level;  // every 2 ms: 6 + 5
+        EXPECT_EQ(times[6], 1011u);
     }
 }
 
