@@ -195,6 +195,10 @@ int loadItem(VOKFile& file, std::uint32_t i) {
             out.sample = *slot;
             setVelocitiesMissing(out.sample);
             if (file.currentRecording != nullptr) {
+                if (!file.computeVelocities) {
+                    setRecordTag(out, kTagIsSample);
+                    return 0;
+                }
                 const float* res = file.resolutionOverride;
                 computeSampleVelocities(file.window, out.sample, res[0], res[1],
                                         truncRate(file.currentRecording->sampleRate),
