@@ -47,8 +47,8 @@ std::string list(const std::string& type, const std::string& body) { return chun
 
 std::string mainHeader(std::uint32_t microSecPerFrame, std::uint32_t frames,
                        std::size_t size = kMainHeaderSize) {
-    std::string d = le32(microSecPerFrame) + le32(1000000) + le32(0) + le32(0x10) + le32(frames) +
-                    le32(0) + le32(1) + le32(0) + le32(640) + le32(480);
+    std::string d = le32(microSecPerFrame) + le32(1000000) + le32(0) + le32(0x10) + le32(frames) + le32(0) +
+                    le32(1) + le32(0) + le32(640) + le32(480);
     d.resize(size, '\0');
     return chunk("avih", d);
 }
@@ -83,29 +83,27 @@ TEST(AviHeader, ReadsTheMainHeaderAndRefusesDamagedFiles) {
     const std::string hdrl = list("hdrl", mainHeader(33367, 4));
     const std::string good = riff(hdrl + movi(4));
     std::string truncated = good.substr(0, 40);
-    std::string hugeChunk = riff(list("hdrl", chunk("strn", "abc").substr(0, 4) + le32(0xFFFFFFF0u) +
-                                                  mainHeader(40000, 4)) +
-                                 movi(4));
+    std::string hugeChunk = riff(
+        list("hdrl", chunk("strn", "abc").substr(0, 4) + le32(0xFFFFFFF0u) + mainHeader(40000, 4)) + movi(4));
     const HeaderCase cases[] = {
         {"plain", good, true, 33367, 4},
-        {"junk before the header list", riff(chunk("JUNK", std::string(7, 'j')) + hdrl + movi(4)),
-         true, 33367, 4},
+        {"junk before the header list", riff(chunk("JUNK", std::string(7, 'j')) + hdrl + movi(4)), true,
+         33367, 4},
         {"odd-sized chunk before the main header",
          riff(list("hdrl", chunk("strn", "abc") + mainHeader(40000, 3)) + movi(3)), true, 40000, 3},
         {"OpenDML count beyond the first RIFF",
-         riff(list("hdrl", mainHeader(40000, 2) + list("odml", chunk("dmlh", le32(6) + std::string(244, '\0')))) +
+         riff(list("hdrl",
+                   mainHeader(40000, 2) + list("odml", chunk("dmlh", le32(6) + std::string(244, '\0')))) +
               movi(6)),
          true, 40000, 6},
-        {"RIFF size beyond the file", good.substr(0, 4) + le32(0x7FFFFFFF) + good.substr(8), true,
-         33367, 4},
+        {"RIFF size beyond the file", good.substr(0, 4) + le32(0x7FFFFFFF) + good.substr(8), true, 33367, 4},
         {"empty file", "", false, 0, 0, "not an AVI file"},
         {"not RIFF", "RIFX" + good.substr(4), false, 0, 0, "not an AVI file"},
         {"another RIFF form", riff(hdrl, "WAVE"), false, 0, 0, "not an AVI file"},
         {"header list cut short", truncated, false, 0, 0, "runs past the end of the file"},
-        {"main header too short", riff(list("hdrl", mainHeader(40000, 4, 40)) + movi(4)), false, 0,
-         0, "damaged 'avih'"},
-        {"no main header", riff(list("hdrl", list("strl", "")) + movi(1)), false, 0, 0,
-         "no 'avih'"},
+        {"main header too short", riff(list("hdrl", mainHeader(40000, 4, 40)) + movi(4)), false, 0, 0,
+         "damaged 'avih'"},
+        {"no main header", riff(list("hdrl", list("strl", "")) + movi(1)), false, 0, 0, "no 'avih'"},
         {"no header list", riff(movi(2)), false, 0, 0, "no 'hdrl'"},
         {"chunk size beyond its list", hugeChunk, false, 0, 0, "damaged header list"},
         {"list without a type", riff(chunk("LIST", "ab")), false, 0, 0, "damaged list"},
@@ -159,8 +157,8 @@ TEST(FrameTable, TimesAreTheRoundedMultiplesOfThePeriod) {
     for (const Case& c : cases) {
         std::vector<FrameRecord> records;
         std::string error;
-        ASSERT_TRUE(frameRecords(c.start, c.micro, static_cast<std::uint32_t>(c.times.size()),
-                                 records, error));
+        ASSERT_TRUE(
+            frameRecords(c.start, c.micro, static_cast<std::uint32_t>(c.times.size()), records, error));
         ASSERT_EQ(records.size(), c.times.size());
         for (std::size_t i = 0; i < records.size(); ++i) {
             EXPECT_EQ(records[i].time(), c.times[i]) << c.micro << " frame " << i;
@@ -269,8 +267,12 @@ struct RunResult {
 // standard error.
 RunResult runConverter(const fs::path& dir, const std::vector<std::string>& args) {
     const fs::path errors = dir / "stderr.txt";
-    std::vector<std::string> argv = {"sh", "-c", "cd \"$1\" && shift && exec \"$@\" 2>\"$0\"",
-                                     errors.string(), dir.string(), VOKAPI_AVI2VKT_PATH};
+    std::vector<std::string> argv = {"sh",
+                                     "-c",
+                                     "cd \"$1\" && shift && exec \"$@\" 2>\"$0\"",
+                                     errors.string(),
+                                     dir.string(),
+                                     VOKAPI_AVI2VKT_PATH};
     argv.insert(argv.end(), args.begin(), args.end());
     RunResult r;
     r.status = vok::platform::runProgram(argv);

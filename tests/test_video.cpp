@@ -4,7 +4,6 @@
 // frame messages of playback, and the process calls of the platform layer
 // that running the converter needs.
 #include <gtest/gtest.h>
-
 #include <sys/stat.h>
 
 #include <cmath>
@@ -167,9 +166,7 @@ protected:
     void SetUp() override { dropTable(); }
     void TearDown() override { dropTable(); }
 
-    std::string recording(const std::string& stem) const {
-        return (dir_.path() / (stem + ".vok")).string();
-    }
+    std::string recording(const std::string& stem) const { return (dir_.path() / (stem + ".vok")).string(); }
     std::string writeTable(const std::string& name, const std::string& bytes) const {
         return dir_.write(name, bytes);
     }
@@ -194,21 +191,26 @@ TEST(LookupRecord, DecodesLittleEndianAndCorrects) {
         std::uint32_t time;
     };
     const Case cases[] = {
-        {1000, 0x2005, 995},            // bit 13: subtract
-        {1000, 0x0005, 1005},           // add
-        {1000, 0xC005, 1005},           // bits 14 and 15 ignored
-        {1000, 0xE005, 995},
-        {1000, 0x1FFF, 1000 + 8191},    // the largest correction
-        {3, 0x2005, 0xFFFFFFFEu},       // 32-bit arithmetic
+        {1000, 0x2005, 995},                                    // bit 13: subtract
+        {1000, 0x0005, 1005},                                   // add
+        {1000, 0xC005, 1005},                                   // bits 14 and 15 ignored
+        {1000, 0xE005, 995},      {1000, 0x1FFF, 1000 + 8191},  // the largest correction
+        {3, 0x2005, 0xFFFFFFFEu},                               // 32-bit arithmetic
         {0xFFFFFFFFu, 0x0002, 1},
     };
     for (const Case& c : cases) {
-        const unsigned char b[12] = {
-            0x07, 0x00, 0x00, 0x80,  // frame 7, bit 31 set
-            static_cast<unsigned char>(c.base), static_cast<unsigned char>(c.base >> 8),
-            static_cast<unsigned char>(c.base >> 16), static_cast<unsigned char>(c.base >> 24),
-            static_cast<unsigned char>(c.correction), static_cast<unsigned char>(c.correction >> 8),
-            0xAA, 0xBB};
+        const unsigned char b[12] = {0x07,
+                                     0x00,
+                                     0x00,
+                                     0x80,  // frame 7, bit 31 set
+                                     static_cast<unsigned char>(c.base),
+                                     static_cast<unsigned char>(c.base >> 8),
+                                     static_cast<unsigned char>(c.base >> 16),
+                                     static_cast<unsigned char>(c.base >> 24),
+                                     static_cast<unsigned char>(c.correction),
+                                     static_cast<unsigned char>(c.correction >> 8),
+                                     0xAA,
+                                     0xBB};
         LookupRecord r = decodeLookupRecord(b);
         EXPECT_EQ(r.time(), c.time) << c.base << " " << c.correction;
         EXPECT_EQ(r.frameNumber(), 7);
@@ -238,8 +240,7 @@ std::vector<DamagedCase> damagedCases() {
         {"short count", "\x02\x00\x00", false, "Read Error. Cannot read the number of records\n"},
         {"no magic", le32(2), false, "Bad magic! aborting read!!! \n"},
         {"short magic", le32(2) + "\x00\x10\x5A", false, "Bad magic! aborting read!!! \n"},
-        {"big-endian magic", le32(1) + "\xAE\x5A\x10\x00" + rec, false,
-         "Bad magic! aborting read!!! \n"},
+        {"big-endian magic", le32(1) + "\xAE\x5A\x10\x00" + rec, false, "Bad magic! aborting read!!! \n"},
         {"short record", le32(2) + magic + rec + rec.substr(0, 11), false,
          "Read Error. Cannot read record 1! Aborting....\n"},
         {"no records", le32(3) + magic, false, "Read Error. Cannot read record 0! Aborting....\n"},
@@ -356,8 +357,8 @@ TEST(FrameForTime, BisectsWithinThirtyMilliseconds) {
 // ---- frame iteration ----
 
 TEST_F(VideoLookup, IteratesFramesConsumingBothRecordsOfAFrame) {
-    writeTable("s10.vkt", tableBytes(std::vector<Frame>{
-                              {7, 500}, {7, 498}, {8, 533}, {9, 566}, {9, 566}, {10, 600}}));
+    writeTable("s10.vkt",
+               tableBytes(std::vector<Frame>{{7, 500}, {7, 498}, {8, 533}, {9, 566}, {9, 566}, {10, 600}}));
     EXPECT_EQ(nextFrameTime(), kNoTime) << "no table yet";
     EXPECT_EQ(currentFrameNumber(), -1);
     ASSERT_EQ(load(recording("s1"), 0), 0);
@@ -497,15 +498,15 @@ TEST_F(VideoLookup, ConverterFailures) {
         EXPECT_EQ(loadTable(recording("s1").c_str(), 0, true), -1);
         EXPECT_EQ(capture.take(), "Loading vkt file " + t +
                                       " \ncreating lookup table file avi2vkt s1 1 \n"
-                                      "Loading vkt file " + t + " \nCannot read file " + t + "\n");
+                                      "Loading vkt file " +
+                                      t + " \nCannot read file " + t + "\n");
     }
     {
         // No converter on the search path.
         ScopedEnv path("PATH", dir_.path().string());
         StdoutCapture capture;
         EXPECT_EQ(loadTable(recording("s1").c_str(), 0, true), -1);
-        EXPECT_NE(capture.take().find("failed to create lookup table. avi2vkt s1 1 \n"),
-                  std::string::npos);
+        EXPECT_NE(capture.take().find("failed to create lookup table. avi2vkt s1 1 \n"), std::string::npos);
     }
     {
         // A recording in a directory that is not there.
@@ -524,8 +525,7 @@ TEST_F(VideoLookup, ShellCharactersInANameRunNothing) {
     const std::string base = "a b;touch X$(id)'";  // 17 characters
     StdoutCapture capture;
     EXPECT_EQ(loadTable(recording(base).c_str(), 0, true), -1);
-    EXPECT_NE(capture.take().find("creating lookup table file avi2vkt " + base + " 1 \n"),
-              std::string::npos);
+    EXPECT_NE(capture.take().find("creating lookup table file avi2vkt " + base + " 1 \n"), std::string::npos);
     EXPECT_EQ(converter.calls(), fs::canonical(dir_.path()).string() + "\n[" + base + "]\n[1]\n")
         << "the name reaches the converter as one argument";
     EXPECT_FALSE(fs::exists(dir_.path() / "X"));
@@ -596,8 +596,8 @@ std::vector<Built> play(VideoPlayback& pb, const std::vector<std::uint32_t>& tim
 }
 
 TEST_F(VideoLookup, FrameStepBuildsAMessageForEachFrameReached) {
-    writeTable("s12.vkt", tableBytes(std::vector<Frame>{
-                              {0, 1000}, {1, 1033}, {2, 1066}, {2, 1067}, {3, 1100}}));
+    writeTable("s12.vkt",
+               tableBytes(std::vector<Frame>{{0, 1000}, {1, 1033}, {2, 1066}, {2, 1067}, {3, 1100}}));
     VideoPlayback pb;
     pb.fileName = recording("s1");
     pb.videoOption = true;
@@ -664,9 +664,16 @@ TEST(SamplePeriod, TruncatesAndRefusesRatesThatAreNotPositive) {
         std::uint32_t period;
     };
     const Case cases[] = {
-        {1000.0f, true, 1},  {500.0f, true, 2},   {250.0f, true, 4}, {2000.0f, true, 0},
-        {60.0f, true, 16},   {0.5f, true, 2000},  {0.0f, false, 0},  {-0.0f, false, 0},
-        {-250.0f, false, 0}, {std::nanf(""), false, 0},
+        {1000.0f, true, 1},
+        {500.0f, true, 2},
+        {250.0f, true, 4},
+        {2000.0f, true, 0},
+        {60.0f, true, 16},
+        {0.5f, true, 2000},
+        {0.0f, false, 0},
+        {-0.0f, false, 0},
+        {-250.0f, false, 0},
+        {std::nanf(""), false, 0},
         {std::numeric_limits<float>::infinity(), false, 0},
         {1e-7f, false, 0},  // a period beyond 32 bits
     };

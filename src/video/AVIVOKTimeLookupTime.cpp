@@ -16,9 +16,7 @@ std::uint32_t readU32(const unsigned char* p) {
            static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
 }
 
-std::uint16_t readU16(const unsigned char* p) {
-    return static_cast<std::uint16_t>(p[0] | p[1] << 8);
-}
+std::uint16_t readU16(const unsigned char* p) { return static_cast<std::uint16_t>(p[0] | p[1] << 8); }
 
 void writeU32(std::uint32_t v, unsigned char* p) {
     for (int i = 0; i < 4; ++i) p[i] = static_cast<unsigned char>(v >> (8 * i));
@@ -76,11 +74,9 @@ bool AVIVOKTimeLookupTime::read(std::FILE* file) {
     const std::int64_t size = platform::fileSize(file);
     if (size >= 0) {
         const std::int64_t body = size - static_cast<std::int64_t>(kLookupHeaderSize);
-        const std::size_t available =
-            body > 0 ? static_cast<std::size_t>(body) / kLookupRecordSize : 0;
+        const std::size_t available = body > 0 ? static_cast<std::size_t>(body) / kLookupRecordSize : 0;
         if (available < wanted) {
-            printDirect("Read Error. Cannot read record %d! Aborting....\n",
-                        static_cast<int>(available));
+            printDirect("Read Error. Cannot read record %d! Aborting....\n", static_cast<int>(available));
             return false;
         }
     }
@@ -99,8 +95,7 @@ bool AVIVOKTimeLookupTime::read(std::FILE* file) {
             }
             done += whole;
             if (whole < n) {
-                printDirect("Read Error. Cannot read record %d! Aborting....\n",
-                            static_cast<int>(done));
+                printDirect("Read Error. Cannot read record %d! Aborting....\n", static_cast<int>(done));
                 return false;
             }
         }
@@ -150,8 +145,7 @@ void AVIVOKTimeLookupTime::stepBack() {
     if (readPosition_ > 0) --readPosition_;
 }
 
-bool AVIVOKTimeLookupTime::setLocation(const char* directory, const char* baseName,
-                                       char separator) {
+bool AVIVOKTimeLookupTime::setLocation(const char* directory, const char* baseName, char separator) {
     if (std::strlen(directory) >= kDirectorySize || std::strlen(baseName) >= kBaseNameSize) {
         return false;
     }

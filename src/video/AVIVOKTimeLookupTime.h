@@ -55,7 +55,7 @@ void encodeLookupRecord(const LookupRecord& record, unsigned char* bytes);
 // recording can be found again.
 class AVIVOKTimeLookupTime {
 public:
-    static constexpr std::size_t kBaseNameSize = 20;    // 19 characters and the NUL
+    static constexpr std::size_t kBaseNameSize = 20;  // 19 characters and the NUL
     static constexpr std::size_t kDirectorySize = 1024;
 
     explicit AVIVOKTimeLookupTime(std::uint32_t videoNumber);

@@ -85,8 +85,8 @@ int loadTableOnce(const char* name, std::uint32_t n, bool createAllowed) {
     }
     const std::string stem(name, length - 4);
     char tableName[kNameBufferSize];
-    const int written = std::snprintf(tableName, sizeof tableName, "%s%lu.vkt", stem.c_str(),
-                                      static_cast<unsigned long>(n));
+    const int written =
+        std::snprintf(tableName, sizeof tableName, "%s%lu.vkt", stem.c_str(), static_cast<unsigned long>(n));
     const SplitName split = splitAtLastSeparator(stem);
     if (stem.size() >= kNameBufferSize || written < 0 ||
         static_cast<std::size_t>(written) >= sizeof tableName ||

@@ -28,8 +28,9 @@ void startVideoLookup(VideoPlayback& playback, float sampleRate) {
         vok::log("no video frame lookup for a recording with sample rate %f\n",
                  static_cast<double>(sampleRate));
     } else if (loadTable(playback.fileName.c_str(), playback.videoNumber, true) != 0) {
-        vok::log("could not open or create lookup table file. The avi files may not be found or "
-                 "renamed or DirectX 9 is not installed!\n");
+        vok::log(
+            "could not open or create lookup table file. The avi files may not be found or "
+            "renamed or DirectX 9 is not installed!\n");
     }
     playback.lastItemTime = kNoTime;
     playback.nextFrameTime = kNoTime;
@@ -48,9 +49,8 @@ void buildFrameMessage(VideoPlayback& playback, std::uint32_t time) {
     e.endTime = time;
     FrameMessageText& text = playback.frameMessageText;
     std::memset(text.text, 0, sizeof text.text);
-    int n = std::snprintf(text.text, sizeof text.text, "!V VFRAME %d %s%lu.avi",
-                          currentFrameNumber(), currentBaseName(),
-                          static_cast<unsigned long>(playback.videoNumber));
+    int n = std::snprintf(text.text, sizeof text.text, "!V VFRAME %d %s%lu.avi", currentFrameNumber(),
+                          currentBaseName(), static_cast<unsigned long>(playback.videoNumber));
     if (n < 0) n = 0;
     if (n > FrameMessageText::kCapacity - 1) n = FrameMessageText::kCapacity - 1;
     text.length = static_cast<std::int16_t>(n + 1);

@@ -39,8 +39,8 @@ struct VideoPlayback {
     VideoPlayback(const VideoPlayback&) = delete;
     VideoPlayback& operator=(const VideoPlayback&) = delete;
 
-    std::string fileName;       // the recording's file name, for its tables
-    bool videoOption = false;   // frame messages wanted
+    std::string fileName;      // the recording's file name, for its tables
+    bool videoOption = false;  // frame messages wanted
     // The frame message waiting to be served, or null: &frameMessage.
     Event* pendingFrameMessage = nullptr;
     Event frameMessage{};

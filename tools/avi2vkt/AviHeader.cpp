@@ -33,9 +33,8 @@ bool readAt(std::FILE* f, std::uint64_t offset, void* out, std::size_t n) {
 
 // Walks the chunks of body (the contents of a list after its type) for the
 // main header and the OpenDML header.
-bool parseHeaderList(const unsigned char* body, std::size_t size, AviHeader& header,
-                     bool& haveMain, bool& haveExtended, std::uint32_t& extendedFrames,
-                     std::string& error, int depth) {
+bool parseHeaderList(const unsigned char* body, std::size_t size, AviHeader& header, bool& haveMain,
+                     bool& haveExtended, std::uint32_t& extendedFrames, std::string& error, int depth) {
     std::size_t at = 0;
     while (size - at >= 8) {
         const unsigned char* chunk = body + at;
@@ -60,8 +59,8 @@ bool parseHeaderList(const unsigned char* body, std::size_t size, AviHeader& hea
             extendedFrames = le32(data);
             haveExtended = true;
         } else if (isId(chunk, "LIST") && chunkSize >= 4 && isId(data, "odml") && depth == 0) {
-            if (!parseHeaderList(data + 4, chunkSize - 4, header, haveMain, haveExtended,
-                                 extendedFrames, error, depth + 1)) {
+            if (!parseHeaderList(data + 4, chunkSize - 4, header, haveMain, haveExtended, extendedFrames,
+                                 error, depth + 1)) {
                 return false;
             }
         }
@@ -91,8 +90,8 @@ bool readAviHeader(const std::string& path, AviHeader& header, std::string& erro
     }
     header.fileSize = fileSize;
     unsigned char riff[12];
-    if (fileSize < sizeof riff || !readAt(file.get(), 0, riff, sizeof riff) ||
-        !isId(riff, "RIFF") || !isId(riff + 8, "AVI ")) {
+    if (fileSize < sizeof riff || !readAt(file.get(), 0, riff, sizeof riff) || !isId(riff, "RIFF") ||
+        !isId(riff + 8, "AVI ")) {
         error = path + " is not an AVI file (no RIFF 'AVI ' header)";
         return false;
     }
@@ -132,8 +131,8 @@ bool readAviHeader(const std::string& path, AviHeader& header, std::string& erro
                 bool haveExtended = false;
                 std::uint32_t extendedFrames = 0;
                 std::string why;
-                if (!parseHeaderList(body.data(), body.size(), header, haveMain, haveExtended,
-                                     extendedFrames, why, 0)) {
+                if (!parseHeaderList(body.data(), body.size(), header, haveMain, haveExtended, extendedFrames,
+                                     why, 0)) {
                     error = path + ": " + why;
                     return false;
                 }

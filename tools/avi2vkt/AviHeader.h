@@ -13,7 +13,7 @@ namespace avi2vkt {
 
 struct AviHeader {
     std::uint32_t microSecPerFrame = 0;
-    std::uint32_t totalFrames = 0;   // the count used: 'dmlh' when larger
+    std::uint32_t totalFrames = 0;       // the count used: 'dmlh' when larger
     std::uint32_t mainHeaderFrames = 0;  // 'avih' count (first RIFF only)
     std::uint32_t streams = 0;
     std::uint32_t width = 0;

@@ -19,8 +19,7 @@ void put16(std::vector<unsigned char>& out, std::uint16_t v) {
 
 }  // namespace
 
-bool makeRecord(std::uint32_t frame, std::uint32_t baseTime, std::uint32_t time,
-                FrameRecord& record) {
+bool makeRecord(std::uint32_t frame, std::uint32_t baseTime, std::uint32_t time, FrameRecord& record) {
     const bool below = time < baseTime;
     const std::uint32_t d = below ? baseTime - time : time - baseTime;
     if (d > kCorrectionMask) return false;
@@ -30,9 +29,8 @@ bool makeRecord(std::uint32_t frame, std::uint32_t baseTime, std::uint32_t time,
     return true;
 }
 
-bool frameRecords(std::uint32_t blockStart, std::uint32_t microSecPerFrame,
-                  std::uint32_t frameCount, std::vector<FrameRecord>& records,
-                  std::string& error) {
+bool frameRecords(std::uint32_t blockStart, std::uint32_t microSecPerFrame, std::uint32_t frameCount,
+                  std::vector<FrameRecord>& records, std::string& error) {
     records.clear();
     if (microSecPerFrame == 0) {
         error = "the video gives no frame period (0 microseconds per frame)";
@@ -74,8 +72,7 @@ std::vector<unsigned char> tableBytes(const std::vector<FrameRecord>& records) {
     return out;
 }
 
-bool writeTable(const std::string& path, const std::vector<FrameRecord>& records,
-                std::string& error) {
+bool writeTable(const std::string& path, const std::vector<FrameRecord>& records, std::string& error) {
     const std::vector<unsigned char> bytes = tableBytes(records);
     const std::string temp = path + ".part";
     std::FILE* f = std::fopen(temp.c_str(), "wb");

@@ -32,8 +32,7 @@ struct FrameRecord {
 // A record for frame at time, with the given base time: the difference goes
 // into the correction word (subtracting when time lies below the base).
 // False when the difference is above 8191 ms.
-bool makeRecord(std::uint32_t frame, std::uint32_t baseTime, std::uint32_t time,
-                FrameRecord& record);
+bool makeRecord(std::uint32_t frame, std::uint32_t baseTime, std::uint32_t time, FrameRecord& record);
 
 // The records of a video of frameCount frames, microSecPerFrame apart,
 // whose first frame is shown at blockStart (ms).  Frame i is shown at
@@ -43,16 +42,14 @@ bool makeRecord(std::uint32_t frame, std::uint32_t baseTime, std::uint32_t time,
 // table keeps the exact frame rate without drift.  False with a reason
 // when the period is 0 or the last frame would lie beyond the 32-bit
 // recording clock.
-bool frameRecords(std::uint32_t blockStart, std::uint32_t microSecPerFrame,
-                  std::uint32_t frameCount, std::vector<FrameRecord>& records,
-                  std::string& error);
+bool frameRecords(std::uint32_t blockStart, std::uint32_t microSecPerFrame, std::uint32_t frameCount,
+                  std::vector<FrameRecord>& records, std::string& error);
 
 // The table file's bytes.
 std::vector<unsigned char> tableBytes(const std::vector<FrameRecord>& records);
 
 // Writes the table to path through a temporary file beside it, renamed into
 // place at the end, so that no partial table is ever seen under the name.
-bool writeTable(const std::string& path, const std::vector<FrameRecord>& records,
-                std::string& error);
+bool writeTable(const std::string& path, const std::vector<FrameRecord>& records, std::string& error);
 
 }  // namespace avi2vkt

@@ -12,7 +12,6 @@
 // there is reported without changing the exit status.  Diagnostics go to
 // standard error.
 #include <CLI/CLI.hpp>
-
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
@@ -32,8 +31,7 @@ void report(const std::string& text) { std::fprintf(stderr, "avi2vkt: %s\n", tex
 
 // The start times (ms, recording clock) of the recording's blocks, in
 // order, read through the library.
-bool readBlockStarts(const std::string& recording, std::vector<std::uint32_t>& starts,
-                     std::string& error) {
+bool readBlockStarts(const std::string& recording, std::vector<std::uint32_t>& starts, std::string& error) {
     starts.clear();
     int status = 0;
     // Times as recorded: no offset fixup, no consistency changes.
@@ -56,8 +54,7 @@ public:
     Converter(std::string base, bool verbose) : base_(std::move(base)), verbose_(verbose) {}
 
     // Makes the table of video n from its video file; false with a reason.
-    bool convert(std::uint32_t n, const std::string& video, const std::string& table,
-                 std::string& error) {
+    bool convert(std::uint32_t n, const std::string& video, const std::string& table, std::string& error) {
         avi2vkt::AviHeader header;
         if (!avi2vkt::readAviHeader(video, header, error)) return false;
         // Every frame has at least a chunk header in the file; a larger
@@ -79,16 +76,14 @@ public:
         }
         const std::uint32_t start = (*starts_)[n];
         std::vector<avi2vkt::FrameRecord> records;
-        if (!avi2vkt::frameRecords(start, header.microSecPerFrame, header.totalFrames, records,
-                                   error)) {
+        if (!avi2vkt::frameRecords(start, header.microSecPerFrame, header.totalFrames, records, error)) {
             error = video + ": " + error;
             return false;
         }
         if (!avi2vkt::writeTable(table, records, error)) return false;
         if (verbose_) {
             report(table + ": " + std::to_string(records.size()) + " frames of " +
-                   std::to_string(header.microSecPerFrame) + " us from " + std::to_string(start) +
-                   " ms");
+                   std::to_string(header.microSecPerFrame) + " us from " + std::to_string(start) + " ms");
         }
         return true;
     }
