@@ -43,7 +43,7 @@ TEST(ItemOrder, KindsAndKeys) {
     EXPECT_EQ(itemKind(entry(11, 0)), kKindUnknown);
     EXPECT_EQ(itemKind(entry(0, 0)), kKindUnknown);
     Recordings recs;
-    EXPECT_EQ(sortKey(recs.make(true, 200, true)), 203u) << "a merged start sorts after everything at its time";
+    EXPECT_EQ(sortKey(recs.make(true, 200, true)), 202u) << "a merged start sorts after everything at its time";
     EXPECT_EQ(sortKey(recs.make(false, 200, true)), 201u);
     EXPECT_EQ(sortKey(recs.make(false, 200, false)), 200u);
 }
@@ -98,7 +98,7 @@ TEST(ItemOrder, MergedEndAndStartSortAroundTheirTime) {
                        entry(MESSAGEEVENT, 21, 60)};
     sortItemIndex(index);
     // The end sorts at 2t+1 with the message of that half millisecond (an
-    // unpaired event goes before a recording end), the start at 2t+3.
+    // unpaired event goes before a recording end), the start at 2t+2.
     EXPECT_EQ(itemType(index[0]), SAMPLE_TYPE);
     EXPECT_EQ(itemType(index[1]), MESSAGEEVENT);
     ASSERT_EQ(itemType(index[2]), RECORDING_INFO);
