@@ -231,31 +231,18 @@ TEST(FrameTable, TheLibraryReadsWhatTheConverterWrites) {
 
 // ---- the program ----
 
-// A recording of the given blocks, each: start time, rate (Hz), samples.
-struct Block {
-    std::uint32_t start;
-    std::uint32_t rate;
-    int samples;
-};
-
-vokgen::VokWriter recordingOf(const std::vector<Block>& blocks) {
-    vokgen::VokWriter w;
-    w.magic().standardPreamble(2, 4).endPreamble();
-    for (const Block& b : blocks) {
-        w.u16(15 << 8).u8(33).u32(b.start).u8(65).u32(b.rate << 16);
-        w.u8(48).i16(1).u8(81).i16(10).u8(180).u16(0xC001).u8(0);
-        const auto step = static_cast<std::uint8_t>(1000 / b.rate);
-        for (int i = 0; i < b.samples; ++i) {
-            if (i == 0) {
-                w.u16(0xE001).u32(b.start);
-            } else {
-                w.u16(0xC001).u8(step);
-            }
-        }
-        w.u16(16 << 8).u8(65).u32(b.start + static_cast<std::uint32_t>(b.samples) * step).u8(0);
-    }
-    w.u16(0);
-    return w;
+// A realistic recording of two blocks at 500 Hz, with eye events, messages
+// and events blocks beside the sample blocks, written by the project's
+// writer.
+vokgen::GenResult twoBlockRecording() {
+    vokgen::GenOptions o;
+    o.seed = 7;
+    o.blocks = 2;
+    o.durationMs = 4000;
+    o.pauseMs = 1500;
+    o.sampleRate = 500;
+    o.startTime = 5000;
+    return vokgen::generateRecording(o);
 }
 
 struct RunResult {
@@ -299,12 +286,20 @@ std::vector<std::uint32_t> tableTimes(const fs::path& path) {
 class Converter : public testing::Test {
 protected:
     void SetUp() override {
-        dir_.write("s1.vok", recordingOf({{5000, 500, 20}, {20000, 500, 20}}));
+        const vokgen::GenResult rec = twoBlockRecording();
+        ASSERT_EQ(rec.blocks.size(), 2u);
+        start0_ = rec.blocks[0].startTime;
+        start1_ = rec.blocks[1].startTime;
+        ASSERT_EQ(start0_, 5000u);
+        ASSERT_GT(start1_, start0_ + 2000);
+        dir_.write("s1.vok", std::string(rec.bytes.begin(), rec.bytes.end()));
         dir_.write("s10.avi", aviFile(40000, 10));
         dir_.write("s11.avi", aviFile(33367, 50));
     }
     fs::path at(const std::string& name) const { return dir_.path() / name; }
     vok::test::TempDir dir_;
+    std::uint32_t start0_ = 0;
+    std::uint32_t start1_ = 0;
 };
 
 TEST_F(Converter, MakesTheMissingTablesFromTheVideosAndBlockStarts) {
@@ -313,11 +308,11 @@ TEST_F(Converter, MakesTheMissingTablesFromTheVideosAndBlockStarts) {
     EXPECT_EQ(r.errors, "");
     const std::vector<std::uint32_t> t0 = tableTimes(at("s10.vkt"));
     ASSERT_EQ(t0.size(), 10u);
-    for (std::size_t i = 0; i < t0.size(); ++i) EXPECT_EQ(t0[i], 5000 + 40 * i);
+    for (std::size_t i = 0; i < t0.size(); ++i) EXPECT_EQ(t0[i], start0_ + 40 * i);
     const std::vector<std::uint32_t> t1 = tableTimes(at("s11.vkt"));
     ASSERT_EQ(t1.size(), 50u);
     for (std::size_t i = 0; i < t1.size(); ++i) {
-        EXPECT_EQ(t1[i], 20000 + (i * 33367 + 500) / 1000) << i;
+        EXPECT_EQ(t1[i], start1_ + (i * 33367 + 500) / 1000) << i;
     }
 
     // Tables that are there are left alone.
@@ -396,11 +391,11 @@ TEST_F(Converter, TheLibraryRunsItForAMissingTable) {
     const vok::video::AVIVOKTimeLookupTime* table = vok::video::currentTable();
     ASSERT_NE(table, nullptr);
     EXPECT_EQ(table->recordCount(), 50u);
-    EXPECT_EQ(vok::video::frameForTime(20000), 0);
-    EXPECT_EQ(vok::video::frameForTime(20000 + 1001), 30);  // 30 * 33.367 = 1001.01
-    EXPECT_EQ(vok::video::frameForTime(19990), -1) << "before the first frame";
+    EXPECT_EQ(vok::video::frameForTime(start1_), 0);
+    EXPECT_EQ(vok::video::frameForTime(start1_ + 1001), 30);  // 30 * 33.367 = 1001.01
+    EXPECT_EQ(vok::video::frameForTime(start1_ - 10), -1) << "before the first frame";
     testing::internal::CaptureStdout();
-    EXPECT_EQ(vok::video::findFrameForRecordingTime(0, 5000 + 40 * 7), 7) << "video 0's table";
+    EXPECT_EQ(vok::video::findFrameForRecordingTime(0, start0_ + 40 * 7), 7) << "video 0's table";
     testing::internal::GetCapturedStdout();
     vok::video::dropTable();
 }
