@@ -70,6 +70,13 @@ void fillSampleWindow(VOKFile& file, std::uint32_t i) {
         window.reset();
     } else {
         window.shiftOut128();
+        // Samples the window still holds need no second decoding: start at
+        // the one it ends with, whose record leads on to the new ones.
+        if (!window.empty()) {
+            const std::uint64_t last = window.key(window.count() - 1);
+            while (i < n && sortKey(index[i]) < last) i = nextSampleEntry(index, i);
+            if (i >= n) return;
+        }
     }
 
     Sample decoded;
