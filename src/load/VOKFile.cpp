@@ -10,6 +10,7 @@
 #include "format/Inflate.h"
 #include "format/InputStream.h"
 #include "format/Preamble.h"
+#include "load/ExtraMessages.h"
 #include "load/PreScan.h"
 #include "platform/Platform.h"
 
@@ -72,6 +73,7 @@ VOKFile* openRecording(const char* path, const OpenOptions& options, const float
     file->reader.messageTimeOffsets = (options.consistency & VOK_MESSAGE_TIME_OFFSETS) != 0;
 
     printDirect("loadEvents = %x\n", static_cast<unsigned>(options.loadEvents));
+    if (options.loadEvents & 2) openExtraMessages(file->extra, path);
 
     if (options.level() != 0) file->repair = options.level() == 2;
 
