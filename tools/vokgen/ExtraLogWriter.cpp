@@ -8,9 +8,11 @@
 namespace vokgen {
 
 std::string ExtraLogWriter::number(double value) {
-    char buffer[64];
-    for (int precision = 1; precision <= 17; ++precision) {
-        std::snprintf(buffer, sizeof buffer, "%.*g", precision, value);
+    // Plain decimals, as logging programs write them; the fewest digits
+    // after the point that read back exactly.
+    char buffer[512];
+    for (int decimals = 0; decimals <= 20; ++decimals) {
+        std::snprintf(buffer, sizeof buffer, "%.*f", decimals, value);
         if (std::strtod(buffer, nullptr) == value) break;
     }
     return buffer;

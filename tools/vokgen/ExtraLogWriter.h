@@ -28,8 +28,8 @@ public:
     // Writes the log to path; throws std::runtime_error on failure.
     void writeFile(const std::string& path) const;
 
-    // A time as the lines carry it: the shortest decimal that reads back
-    // as the same double ("1000", "1010.5").
+    // A time as the lines carry it: a plain decimal with the fewest digits
+    // after the point that reads back as the same double ("1000", "1010.5").
     static std::string number(double value);
 
 private:
