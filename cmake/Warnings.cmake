@@ -12,6 +12,11 @@ function(vokapi_warnings target)
       -ffp-contract=off -fno-fast-math
       $<$<BOOL:${VOKAPI_WERROR}>:-Werror>)
   endif()
+  if(VOKAPI_FUZZ AND CMAKE_CXX_COMPILER_ID MATCHES "Clang")
+    # Coverage for the fuzzer in every target, and the sanitizers it runs with.
+    target_compile_options(${target} PRIVATE -fsanitize=fuzzer-no-link,address,undefined)
+    target_link_options(${target} PUBLIC -fsanitize=address,undefined)
+  endif()
   if(VOKAPI_SANITIZE AND NOT MSVC)
     target_compile_options(${target} PRIVATE ${VOKAPI_SANITIZER_FLAGS})
     target_link_options(${target} PUBLIC ${VOKAPI_SANITIZER_FLAGS})

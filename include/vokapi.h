@@ -355,6 +355,48 @@ VOKAPI_EXPORT unsigned int vok_get_element_count(VOKFile* file);
 VOKAPI_EXPORT Event* vok_get_event(FloatData* data);
 VOKAPI_EXPORT Sample* vok_get_sample(FloatData* data);
 VOKAPI_EXPORT RecordingInfo* vok_get_recording(FloatData* data);
+/* ------------------------------------------------------------------------ */
+/* Physical setup and pixels per degree                                     */
+/* ------------------------------------------------------------------------ */
+
+/** Describes the geometry of the experiment; vok_calculate_ppd() uses it.
+ *  Library-wide: the mapping holds for every file until the next call, and
+ *  the call empties both eyes' result histories.  Calls of this pair are not
+ *  thread-safe.  Head-referenced coordinates lie on a plane 15000 units in
+ *  front of the eye.
+ *  @param distance        eye to display; with two distances, eye to the
+ *                         display's top edge
+ *  @param distance_bottom eye to the display's bottom edge, or exactly
+ *                         100000000.0 when only one distance is known
+ *  @param phys_left,phys_top,phys_right,phys_bottom the display rectangle
+ *                         in physical units (the unit of the distances)
+ *  @param pix_left,pix_top,pix_right,pix_bottom the same rectangle in
+ *                         display pixels
+ *  Degenerate geometry (zero sizes or distances, impossible triangles) is
+ *  accepted; vok_calculate_ppd() then gives 1e8 or undefined values.
+ *  @return 0 */
+VOKAPI_EXPORT int vok_compute_physical_setup(float distance, float distance_bottom, float phys_left,
+                                             float phys_top, float phys_right, float phys_bottom,
+                                             float pix_left, float pix_top, float pix_right,
+                                             float pix_bottom);
+
+/** Pixels per degree of visual angle at a sample's gaze position, for one
+ *  eye, smoothed over that eye's last ten good results and rounded to one
+ *  decimal.  Needs a prior vok_compute_physical_setup(); reads only the
+ *  sample and needs no open file.
+ *  @param x_extent,y_extent set the probe steps: (extent + 1) / 50 pixels
+ *  @param sample  the sample; needs gaze and head-referenced positions
+ *  @param eye     0 left, 1 right
+ *  @param ppd_x,ppd_y receive the horizontal and vertical result, or 1e8
+ *                 when there is none: before any setup, for a sample without
+ *                 gaze or head-referenced positions, for an eye other than 0
+ *                 or 1, a NULL sample or a NULL output (the other output
+ *                 still receives 1e8), for a result too large to round, and
+ *                 when a probe gives less than 1.0, which also empties that
+ *                 eye's history.
+ *  Library-wide history; not thread-safe. */
+VOKAPI_EXPORT void vok_calculate_ppd(float x_extent, float y_extent, Sample* sample, int eye,
+                                     double* ppd_x, double* ppd_y);
 
 /* ------------------------------------------------------------------------ */
 /* Trials                                                                   */

@@ -38,7 +38,12 @@ std::uint64_t sortKey(const ItemEntry& e) {
     const RecordingInfo* r = e.recording;
     if (r == nullptr) return 0;
     std::uint64_t key = r->timeHalfMs;
-    if (r->merged) key += r->state == 1 ? 3 : 1;
+    // A merged end and start of one millisecond t: the end sorts at 2t+1,
+    // after every item of t, and the start at 2t+2, before the next block's
+    // samples of t+1 (1000 Hz) or t+0.5 (2000 Hz keys 2t+2 and up), which
+    // would otherwise fall between the two and be dropped as lying outside
+    // every block.  The start's item time is t+1 either way.
+    if (r->merged) key += r->state == 1 ? 2 : 1;
     return key;
 }
 

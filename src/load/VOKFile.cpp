@@ -10,6 +10,7 @@
 #include "format/Inflate.h"
 #include "format/InputStream.h"
 #include "format/Preamble.h"
+#include "load/Consistency.h"
 #include "load/ExtraMessages.h"
 #include "load/PreScan.h"
 #include "platform/Platform.h"
@@ -102,6 +103,7 @@ VOKFile* openRecording(const char* path, const OpenOptions& options, const float
     }
     file->fixupDisabled = (options.consistency & VOK_NO_TIME_FIXUP) != 0;
     preScan(*file, options.tolerant());
+    if (options.level() != 0) checkConsistency(*file);
     return file.release();
 }
 
