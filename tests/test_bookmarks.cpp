@@ -18,9 +18,19 @@ using FilePtr = std::unique_ptr<VOKFile, test::FileCloser>;
 FilePtr openBlock(const test::TempDir& dir) {
     vokgen::VokWriter w;
     w.magic().standardPreamble(2, 4).endPreamble();
-    w.u16(STARTSAMPLES << 8).u8(33).u32(1000).u8(65).u32(1000u << 16).u8(48).i16(1).u8(81).i16(10).u8(0);
-    for (std::uint32_t t = 1000; t < 1025; ++t) w.u16(0xA401).u32(t).i16(static_cast<std::int16_t>(t)).i16(0);
-    w.u16(ENDSAMPLES << 8).u8(33).u32(1025).u8(65).u32(1025).u8(0).u16(0);
+    vokgen::BlockStartSpec block;
+    block.time = 1000;
+    block.eye = vokgen::Eye::Left;
+    w.startSamples(block);
+    for (std::uint32_t t = 1000; t < 1025; ++t) {
+        vokgen::SampleSpec s;
+        s.flags = VOK_SAMPLE_LEFT | VOK_SAMPLE_GAZE;
+        s.time = t;
+        s.timeForm = vokgen::TimeForm::Full;
+        s.gazeX[0] = static_cast<std::int16_t>(t);
+        w.sample(s);
+    }
+    w.endSamples(1025).endOfRecords();
     int err = 1;
     testing::internal::CaptureStdout();
     VOKFile* f = vok_open_file(dir.write("b.vok", w).c_str(), 0, 1, 1, &err);

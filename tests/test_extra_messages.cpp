@@ -18,31 +18,38 @@
 namespace vok {
 namespace {
 
-// Record bytes of a recording with one block of 1000 Hz gaze samples and
-// messages.
+// A recording with blocks of 1000 Hz gaze samples, messages and input
+// items, made with the recording writer.
 class Recording {
 public:
     Recording() { w_.magic().standardPreamble(2, 4).endPreamble(); }
     Recording& blockStart(std::uint32_t t) {
-        w_.u16(STARTSAMPLES << 8).u8(33).u32(t).u8(65).u32(1000u << 16);
-        w_.u8(48).i16(1).u8(81).i16(10).u8(0);
+        vokgen::BlockStartSpec b;
+        b.time = t;
+        b.eye = vokgen::Eye::Left;
+        w_.startSamples(b);
         return *this;
     }
     Recording& blockEnd(std::uint32_t t) {
-        w_.u16(ENDSAMPLES << 8).u8(33).u32(t).u8(65).u32(t).u8(0);
+        w_.endSamples(t);
         return *this;
     }
     Recording& sample(std::uint32_t t) {
-        w_.u16(0xA401).u32(t).i16(100).i16(200);
+        vokgen::SampleSpec s;
+        s.flags = VOK_SAMPLE_LEFT | VOK_SAMPLE_GAZE;
+        s.timeForm = vokgen::TimeForm::Full;
+        s.time = t;
+        s.gazeX[0] = 1000;
+        s.gazeY[0] = 2000;
+        w_.sample(s);
         return *this;
     }
     Recording& message(std::uint32_t t, std::string_view text) {
-        w_.u16(MESSAGEEVENT << 8).u8(33).u32(t).u8(94).i16(static_cast<std::int16_t>(text.size()));
-        w_.raw(text).u8(0);
+        w_.message(t, text);
         return *this;
     }
     const vokgen::VokWriter& done() {
-        if (!ended_) w_.u16(0);
+        if (!ended_) w_.endOfRecords();
         ended_ = true;
         return w_;
     }
