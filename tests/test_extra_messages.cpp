@@ -211,7 +211,8 @@ TEST(ExtraMessages, LongLinesStayOneLine) {
     FloatData* d = buildExtraRecord(extra, 1);
     ASSERT_NE(d, nullptr);
     ASSERT_NE(d->event.message, nullptr);
-    EXPECT_EQ(d->event.message->length, ExtraMessages::kMaxRecordText) << "the length is what the record holds";
+    EXPECT_EQ(d->event.message->length, ExtraMessages::kMaxRecordText)
+        << "the length is what the record holds";
     EXPECT_EQ(std::string(d->event.message->c), " " + std::string(259, 'x'));
     EXPECT_EQ(extra.text.size(), std::string("5001").size() + ExtraMessages::kMaxLine);
 
@@ -304,7 +305,8 @@ TEST(ExtraMessages, TheNamesThatLoadNothing) {
     log.sync(1000.0, 5000.0).message(1001, "one").quit(1002);
     log.writeFile(logPath(dir));
     const std::string path = dir.write("r.vok", r.done());
-    for (const std::string& name : {std::string(), (dir.path() / "missing.log").string(), std::string(5000, 'm')}) {
+    for (const std::string& name :
+         {std::string(), (dir.path() / "missing.log").string(), std::string(5000, 'm')}) {
         vok_set_extra_message_file(name.c_str());
         int err = 1;
         testing::internal::CaptureStdout();
@@ -370,16 +372,22 @@ TEST(ExtraMessages, MergedByTime) {
     FilePtr f = openWithLog(dir, r, &log);
     ASSERT_NE(f, nullptr);
     EXPECT_EQ(vok_get_element_count(f.get()), f->index.size() + 4);
-    const std::vector<Step> expected{
-        {RECORDING_INFO, 4990, ""}, {STARTSAMPLES, 4990, ""}, {SAMPLE_TYPE, 4990, ""},
-        // The log's own synchronisation line at 5000 is dropped.
-        {SAMPLE_TYPE, 5000, ""}, {MESSAGEEVENT, 5003, " three\n"}, {SAMPLE_TYPE, 5010, ""},
-        {SAMPLE_TYPE, 5020, ""},
-        // Within 2 ms and not later: the extra message first.
-        {MESSAGEEVENT, 5025, " same time\n"}, {MESSAGEEVENT, 5025, "listed"}, {SAMPLE_TYPE, 5030, ""},
-        {ENDSAMPLES, 5050, ""}, {RECORDING_INFO, 5050, ""},
-        // After the list is exhausted, the rest one per step.
-        {MESSAGEEVENT, 5100, " after all\n"}};
+    const std::vector<Step> expected{{RECORDING_INFO, 4990, ""},
+                                     {STARTSAMPLES, 4990, ""},
+                                     {SAMPLE_TYPE, 4990, ""},
+                                     // The log's own synchronisation line at 5000 is dropped.
+                                     {SAMPLE_TYPE, 5000, ""},
+                                     {MESSAGEEVENT, 5003, " three\n"},
+                                     {SAMPLE_TYPE, 5010, ""},
+                                     {SAMPLE_TYPE, 5020, ""},
+                                     // Within 2 ms and not later: the extra message first.
+                                     {MESSAGEEVENT, 5025, " same time\n"},
+                                     {MESSAGEEVENT, 5025, "listed"},
+                                     {SAMPLE_TYPE, 5030, ""},
+                                     {ENDSAMPLES, 5050, ""},
+                                     {RECORDING_INFO, 5050, ""},
+                                     // After the list is exhausted, the rest one per step.
+                                     {MESSAGEEVENT, 5100, " after all\n"}};
     EXPECT_EQ(walk(f.get()), expected);
 }
 
@@ -393,11 +401,15 @@ TEST(ExtraMessages, SynchronisationLinesOnBothSidesAreDropped) {
     FilePtr f = openWithLog(dir, r, &log);
     ASSERT_NE(f, nullptr);
     const std::vector<Step> expected{
-        {RECORDING_INFO, 4990, ""}, {STARTSAMPLES, 4990, ""}, {SAMPLE_TYPE, 4990, ""},
+        {RECORDING_INFO, 4990, ""},
+        {STARTSAMPLES, 4990, ""},
+        {SAMPLE_TYPE, 4990, ""},
         // Both synchronisation lines at 5000/5001 are gone.
         {SAMPLE_TYPE, 5020, ""},
         // The listed one at 5030 goes when a later extra message lies within 2 ms.
-        {MESSAGEEVENT, 5031, " near\n"}, {SAMPLE_TYPE, 5040, ""}, {ENDSAMPLES, 5050, ""},
+        {MESSAGEEVENT, 5031, " near\n"},
+        {SAMPLE_TYPE, 5040, ""},
+        {ENDSAMPLES, 5050, ""},
         {RECORDING_INFO, 5050, ""}};
     EXPECT_EQ(walk(f.get()), expected);
 }

@@ -129,10 +129,10 @@ TEST(Trials, OnePerBlockWithoutIdentifiers) {
     testing::internal::CaptureStdout();
     EXPECT_EQ(vok_get_trial_count(f.get()), 2);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
-    expectTrials(*f, {{positionOf(*f, RECORDING_INFO, 1000, 1), positionOf(*f, RECORDING_INFO, 1100, 0) + 1, 1000,
-                       1100, startRecord(*f, 1000)},
-                      {positionOf(*f, RECORDING_INFO, 2000, 1), positionOf(*f, RECORDING_INFO, 2100, 0) + 1, 2000,
-                       2100, startRecord(*f, 2000)}});
+    expectTrials(*f, {{positionOf(*f, RECORDING_INFO, 1000, 1), positionOf(*f, RECORDING_INFO, 1100, 0) + 1,
+                       1000, 1100, startRecord(*f, 1000)},
+                      {positionOf(*f, RECORDING_INFO, 2000, 1), positionOf(*f, RECORDING_INFO, 2100, 0) + 1,
+                       2000, 2100, startRecord(*f, 2000)}});
     EXPECT_EQ(f->trials[1].endIndex, f->index.size()) << "the last recording end is the last item";
     EXPECT_EQ(startRecord(*f, 1000)->state, 1);
 }
@@ -153,8 +153,8 @@ TEST(Trials, StartAndEndMessagesAroundABlock) {
         EXPECT_EQ(testing::internal::GetCapturedStdout(), "setTrial End:  B done\n");
         EXPECT_STREQ(vok_get_start_trial_identifier(f.get()), "A7");
         EXPECT_STREQ(vok_get_end_trial_identifier(f.get()), "B done");
-        expectTrials(*f, {{positionOf(*f, MESSAGEEVENT, 900), positionOf(*f, MESSAGEEVENT, endAt) + 1, 900, endAt,
-                           startRecord(*f, 1000)}});
+        expectTrials(*f, {{positionOf(*f, MESSAGEEVENT, 900), positionOf(*f, MESSAGEEVENT, endAt) + 1, 900,
+                           endAt, startRecord(*f, 1000)}});
     }
 }
 
@@ -168,8 +168,8 @@ TEST(Trials, MessagesMarkedVCountForNeither) {
     vok_set_trial_identifier(f.get(), "A7", "B done");
     testing::internal::GetCapturedStdout();
     // The block start opens the trial; only the plain end message ends it.
-    expectTrials(*f, {{positionOf(*f, RECORDING_INFO, 1000, 1), positionOf(*f, MESSAGEEVENT, 1200) + 1, 1000, 1200,
-                       startRecord(*f, 1000)}});
+    expectTrials(*f, {{positionOf(*f, RECORDING_INFO, 1000, 1), positionOf(*f, MESSAGEEVENT, 1200) + 1, 1000,
+                       1200, startRecord(*f, 1000)}});
 }
 
 TEST(Trials, AMessageWithBothIdentifiersStarts) {
@@ -182,8 +182,9 @@ TEST(Trials, AMessageWithBothIdentifiersStarts) {
     vok_set_trial_identifier(f.get(), "A", "B");
     testing::internal::GetCapturedStdout();
     const RecordingInfo* rec = startRecord(*f, 1000);
-    expectTrials(*f, {{positionOf(*f, RECORDING_INFO, 1000, 1), positionOf(*f, MESSAGEEVENT, 1040), 1000, 1040, rec},
-                      {positionOf(*f, MESSAGEEVENT, 1040), positionOf(*f, MESSAGEEVENT, 1060) + 1, 1040, 1060, rec}});
+    expectTrials(
+        *f, {{positionOf(*f, RECORDING_INFO, 1000, 1), positionOf(*f, MESSAGEEVENT, 1040), 1000, 1040, rec},
+             {positionOf(*f, MESSAGEEVENT, 1040), positionOf(*f, MESSAGEEVENT, 1060) + 1, 1040, 1060, rec}});
 }
 
 TEST(Trials, OpenTrialWithoutEndIsRemoved) {
@@ -209,10 +210,10 @@ TEST(Trials, EndOfAnUnendedTrialAtTheLastBlockEnd) {
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "setTrial End:  B\n");
     // The first trial ends with its block when the next block starts; the
     // second, opened by its block start, ends with the last block end.
-    expectTrials(*f, {{positionOf(*f, MESSAGEEVENT, 950), positionOf(*f, RECORDING_INFO, 1100, 0) + 1, 950, 1100,
-                       startRecord(*f, 1000)},
-                      {positionOf(*f, RECORDING_INFO, 2000, 1), positionOf(*f, RECORDING_INFO, 2100, 0) + 1, 2000,
-                       2100, startRecord(*f, 2000)}});
+    expectTrials(*f, {{positionOf(*f, MESSAGEEVENT, 950), positionOf(*f, RECORDING_INFO, 1100, 0) + 1, 950,
+                       1100, startRecord(*f, 1000)},
+                      {positionOf(*f, RECORDING_INFO, 2000, 1), positionOf(*f, RECORDING_INFO, 2100, 0) + 1,
+                       2000, 2100, startRecord(*f, 2000)}});
 }
 
 TEST(Trials, InputSplit) {
@@ -232,8 +233,9 @@ TEST(Trials, InputSplit) {
     EXPECT_STREQ(vok_get_start_trial_identifier(f.get()), "5");
     const RecordingInfo* rec = startRecord(*f, 1000);
     // Messages play no part; input 5 starts, input 6 ends.
-    expectTrials(*f, {{positionOf(*f, RECORDING_INFO, 1000, 1), positionOf(*f, INPUTEVENT, 1010), 1000, 1010, rec},
-                      {positionOf(*f, INPUTEVENT, 1010), positionOf(*f, INPUTEVENT, 1050) + 1, 1010, 1050, rec}});
+    expectTrials(
+        *f, {{positionOf(*f, RECORDING_INFO, 1000, 1), positionOf(*f, INPUTEVENT, 1010), 1000, 1010, rec},
+             {positionOf(*f, INPUTEVENT, 1010), positionOf(*f, INPUTEVENT, 1050) + 1, 1010, 1050, rec}});
 
     // The option stays on; identifiers that are not 1 to 3 characters give 0.
     testing::internal::CaptureStdout();
@@ -374,7 +376,8 @@ TEST(Trials, RecordingCoveringTimeTakesTheLastTrial) {
     // Time 1010 ends trial 0 and starts trial 1; both carry the first block,
     // and the last one is taken.
     ASSERT_GE(f->trials.size(), 2u);
-    f->trials[0].recording = f->index[positionOf(*f, RECORDING_INFO, 2000, 1)].recording;  // tell the two apart
+    f->trials[0].recording =
+        f->index[positionOf(*f, RECORDING_INFO, 2000, 1)].recording;  // tell the two apart
     EXPECT_EQ(recordingCoveringTime(*f, 1010), startRecord(*f, 1000));
     EXPECT_EQ(recordingCoveringTime(*f, 1005), startRecord(*f, 2000));
 }

@@ -26,11 +26,11 @@ struct ExtraSyncPoint {
 
 // One line taken into the message index.
 struct ExtraEntry {
-    std::uint64_t time;    // tracker milliseconds
-    std::int64_t offset;   // byte offset in the text file just after the line's leading number
+    std::uint64_t time;   // tracker milliseconds
+    std::int64_t offset;  // byte offset in the text file just after the line's leading number
 };
 
-struct FileCloser {
+struct StdioFileCloser {
     void operator()(std::FILE* f) const {
         if (f != nullptr) std::fclose(f);
     }
@@ -45,20 +45,20 @@ struct ExtraMessages {
     static constexpr int kMaxRecordText = 260;
 
     std::string fileName;  // the file in use; empty when none
-    std::unique_ptr<std::FILE, FileCloser> file;
+    std::unique_ptr<std::FILE, StdioFileCloser> file;
     std::vector<ExtraSyncPoint> syncPoints;
     std::vector<ExtraEntry> entries;
     std::int32_t count = -1;  // number of entries; -1 when no file was read
 
     // Merging state of the cursor.
-    bool present = false;      // lines are merged into the item stream
-    std::int32_t next = -1;    // next entry not yet returned; -1 when none is loaded
-    bool pending = false;      // the last step returned an entry whose record is not built yet
-    std::int32_t decoded = -1; // position + 1 of the entry whose record is built; -1 none
+    bool present = false;       // lines are merged into the item stream
+    std::int32_t next = -1;     // next entry not yet returned; -1 when none is loaded
+    bool pending = false;       // the last step returned an entry whose record is not built yet
+    std::int32_t decoded = -1;  // position + 1 of the entry whose record is built; -1 none
 
-    std::string text;        // time and text of the entry examined last
-    MessageBuffer message;   // the LString of the record below
-    FloatData record{};      // message record of the entry returned last
+    std::string text;       // time and text of the entry examined last
+    MessageBuffer message;  // the LString of the record below
+    FloatData record{};     // message record of the entry returned last
 };
 
 // The process-wide name set by vok_set_extra_message_file; null when none is

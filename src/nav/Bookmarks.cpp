@@ -90,15 +90,18 @@ int bookmarkCall(VOKFile* file, Operation operation) {
 extern "C" {
 
 VOKAPI_EXPORT int vok_set_bookmark(VOKFile* file, BookMark* bookmark) {
-    return bookmarkCall(file, [bookmark](VOKFile& f) { return bookmark != nullptr && setBookmark(f, bookmark->id); });
+    return bookmarkCall(
+        file, [bookmark](VOKFile& f) { return bookmark != nullptr && setBookmark(f, bookmark->id); });
 }
 
 VOKAPI_EXPORT int vok_free_bookmark(VOKFile* file, BookMark* bookmark) {
-    return bookmarkCall(file, [bookmark](VOKFile& f) { return bookmark != nullptr && freeBookmark(f, bookmark->id); });
+    return bookmarkCall(
+        file, [bookmark](VOKFile& f) { return bookmark != nullptr && freeBookmark(f, bookmark->id); });
 }
 
 VOKAPI_EXPORT int vok_goto_bookmark(VOKFile* file, BookMark* bookmark) {
-    return bookmarkCall(file, [bookmark](VOKFile& f) { return bookmark != nullptr && gotoBookmark(f, bookmark->id); });
+    return bookmarkCall(
+        file, [bookmark](VOKFile& f) { return bookmark != nullptr && gotoBookmark(f, bookmark->id); });
 }
 
 VOKAPI_EXPORT int vok_goto_next_bookmark(VOKFile* file) {

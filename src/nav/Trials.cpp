@@ -67,7 +67,8 @@ enum class Mark { None, Start, End };
 
 class TrialBuilder {
 public:
-    explicit TrialBuilder(VOKFile& file) : file_(file), index_(file.index), trials_(file.trials), reader_(file) {}
+    explicit TrialBuilder(VOKFile& file)
+        : file_(file), index_(file.index), trials_(file.trials), reader_(file) {}
 
     void run() {
         if (file_.inputSplit) takeInputValues();
@@ -173,7 +174,8 @@ private:
 
     // The recording of the block last started, when it was dropped by a close.
     void fetchRecording() {
-        if (recording_ == nullptr && lastStart_ > 0) recording_ = index_[static_cast<std::size_t>(lastStart_)].recording;
+        if (recording_ == nullptr && lastStart_ > 0)
+            recording_ = index_[static_cast<std::size_t>(lastStart_)].recording;
     }
 
     void closeAt(std::uint32_t k, std::uint32_t t) {
