@@ -80,6 +80,10 @@ struct VOKFile {
     std::uint32_t fixupBase = 0;
     bool fixupDisabled = false;
 
+    // Benchmarks switch this off to measure the walk without the velocity
+    // computation; clients always get velocities.
+    bool computeVelocities = true;
+
     // ---- trials (built on first use) ----
     std::vector<vok::TrialEntry> trials;
     std::int32_t currentTrial = -1;
