@@ -5,6 +5,7 @@
 #include "core/Log.h"
 #include "load/ItemAssembly.h"
 #include "load/VOKFile.h"
+#include "nav/Trials.h"
 
 namespace vok {
 
@@ -77,23 +78,59 @@ int peakItemIndex(const VOKFile& file) { return static_cast<int>(file.cursor); }
 
 int getInputType(const VOKFile& file) { return static_cast<int>(file.inputType); }
 
+bool currentIsExtraMessage(const VOKFile& file) { return file.extra.pending || file.extra.decoded > 0; }
+
+void moveCursor(VOKFile& file, std::uint32_t position) {
+    file.cursor = position;
+    file.dataNeedsReading = true;
+    file.extra.pending = false;
+    file.extra.decoded = -1;
+}
+
 void gotoIndex(VOKFile& file, int position) {
     if (position >= 0 && static_cast<std::size_t>(position) < file.index.size()) {
-        file.cursor = static_cast<std::uint32_t>(position);
+        moveCursor(file, static_cast<std::uint32_t>(position));
     }
+    updateCurrentTrial(file, position);
 }
 
 namespace {
 
+// The record of the extra message returned by the last step, built afresh
+// from its line so that the fixup applies to a fresh record every time.
+FloatData* currentExtraData(VOKFile& file) {
+    ExtraMessages& extra = file.extra;
+    std::int32_t k;
+    if (extra.decoded > 0) {
+        k = extra.decoded - 1;
+    } else {
+        extra.pending = false;
+        k = extra.next - 1;
+    }
+    if (k < 0) return nullptr;
+    FloatData* data = buildExtraRecord(extra, static_cast<std::uint32_t>(k));
+    // An extra message is a message event wherever it lies in the stream,
+    // even before the first list item.
+    if (data != nullptr) applyFixup(file, *data, MESSAGEEVENT);
+    return data;
+}
+
 FloatData* currentData(VOKFile* file) {
     if (file == nullptr) return nullptr;
+    if (currentIsExtraMessage(*file)) return currentExtraData(*file);
     FloatData* data = readItem(*file);
     if (data != nullptr) applyFixup(*file, *data, currentItemType(*file));
     return data;
 }
 
+// Kind of the current item: that of the list item before the cursor, or an
+// event after a step that returned an extra message.
+int currentKind(const VOKFile& file) {
+    return currentIsExtraMessage(file) ? kKindEvent : itemKindOfType(currentItemType(file));
+}
+
 FloatData* currentDataOfKind(VOKFile* file, int kind) {
-    if (file == nullptr || itemKindOfType(currentItemType(*file)) != kind) return nullptr;
+    if (file == nullptr || currentKind(*file) != kind) return nullptr;
     // The kind is judged by the index item, so a rejected call leaves the
     // record and the cursor alone.
     return currentData(file);
@@ -132,11 +169,13 @@ extern "C" {
 VOKAPI_EXPORT int vok_get_next_data(VOKFile* file) {
     if (file == nullptr) return 0;
     try {
-        return stepPlain(*file);
+        file->extra.decoded = -1;
+        return file->extra.present ? stepMerged(*file) : stepPlain(*file);
     } catch (const std::exception& e) {
         log("%s\n", e.what());
-        return 0;
+    } catch (...) {
     }
+    return 0;
 }
 
 VOKAPI_EXPORT FloatData* vok_get_float_data(VOKFile* file) {
@@ -144,8 +183,9 @@ VOKAPI_EXPORT FloatData* vok_get_float_data(VOKFile* file) {
         return currentData(file);
     } catch (const std::exception& e) {
         log("%s\n", e.what());
-        return nullptr;
+    } catch (...) {
     }
+    return nullptr;
 }
 
 VOKAPI_EXPORT FloatData* vok_get_event_data(VOKFile* file) {
@@ -153,8 +193,9 @@ VOKAPI_EXPORT FloatData* vok_get_event_data(VOKFile* file) {
         return currentDataOfKind(file, kKindEvent);
     } catch (const std::exception& e) {
         log("%s\n", e.what());
-        return nullptr;
+    } catch (...) {
     }
+    return nullptr;
 }
 
 VOKAPI_EXPORT FloatData* vok_get_sample_data(VOKFile* file) {
@@ -162,8 +203,9 @@ VOKAPI_EXPORT FloatData* vok_get_sample_data(VOKFile* file) {
         return currentDataOfKind(file, kKindSample);
     } catch (const std::exception& e) {
         log("%s\n", e.what());
-        return nullptr;
+    } catch (...) {
     }
+    return nullptr;
 }
 
 VOKAPI_EXPORT FloatData* vok_get_recording_data(VOKFile* file) {
@@ -171,8 +213,9 @@ VOKAPI_EXPORT FloatData* vok_get_recording_data(VOKFile* file) {
         return currentDataOfKind(file, kKindRecording);
     } catch (const std::exception& e) {
         log("%s\n", e.what());
-        return nullptr;
+    } catch (...) {
     }
+    return nullptr;
 }
 
 VOKAPI_EXPORT Sample* vok_get_sample_close_to_time(VOKFile* file, unsigned int time) {
@@ -190,13 +233,16 @@ VOKAPI_EXPORT Sample* vok_get_sample_close_to_time(VOKFile* file, unsigned int t
         return &data->sample;
     } catch (const std::exception& e) {
         log("%s\n", e.what());
-        return nullptr;
+    } catch (...) {
     }
+    return nullptr;
 }
 
 VOKAPI_EXPORT unsigned int vok_get_element_count(VOKFile* file) {
     if (file == nullptr) return 0;
-    return static_cast<unsigned int>(file->index.size());
+    std::size_t count = file->index.size();
+    if (file->extra.count > 0) count += static_cast<std::size_t>(file->extra.count);
+    return static_cast<unsigned int>(count);
 }
 
 VOKAPI_EXPORT Event* vok_get_event(FloatData* data) {
