@@ -391,6 +391,41 @@ TEST(ItemRead, SameItemReadTwiceGivesTheSameRecord) {
     EXPECT_EQ(samples, 80);
 }
 
+TEST(ItemRead, GroupsASampleLacksReadAsOnAClearedRecord) {
+    // Samples with and without head data in turn: one without holds no
+    // words of its own, nor of the sample read before it.
+    test::TempDir dir;
+    Rec w(1000);
+    for (std::uint32_t t = 1000; t < 1010; ++t) {
+        SampleSpec s;
+        s.flags = static_cast<std::uint16_t>(VOK_SAMPLE_LEFT | VOK_SAMPLE_GAZE |
+                                             (t % 2 == 0 ? VOK_SAMPLE_HEADDATA : 0));
+        s.time = t;
+        s.timeForm = TimeForm::Full;
+        s.headDataType = 0x04;
+        for (int k = 0; k < 4; ++k) s.headData[k] = static_cast<std::uint16_t>(11 * (k + 1));
+        w.sample(s);
+    }
+    w.finish();
+    Opened o = openRec(dir, w, 0);
+    ASSERT_NE(o.file, nullptr);
+    VOKFile* f = o.file.get();
+    int n = 0;
+    for (int type; (type = vok_get_next_data(f)) != 0;) {
+        if (type != SAMPLE_TYPE) continue;
+        const Sample* s = vok_get_sample(vok_get_float_data(f));
+        ASSERT_NE(s, nullptr);
+        SCOPED_TRACE(s->time);
+        const bool head = s->time % 2 == 0;
+        EXPECT_EQ(s->headDataType, head ? 4 : -32768);
+        for (int k = 0; k < 8; ++k) EXPECT_EQ(s->headData[k], head && k < 4 ? 11 * (k + 1) : 0) << k;
+        EXPECT_EQ(s->pupilSize[0], 1000.0f);  // no sample carries sizes
+        EXPECT_EQ(s->pupilSize[1], 1000.0f);
+        ++n;
+    }
+    EXPECT_EQ(n, 10);
+}
+
 TEST(ItemRead, SampleTheWindowCannotLocateIsAReadError) {
     test::TempDir dir;
     Rec w(1000);
