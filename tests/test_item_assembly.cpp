@@ -54,7 +54,8 @@ public:
         s.flags = static_cast<std::uint16_t>(VOK_SAMPLE_LEFT | VOK_SAMPLE_GAZE | VOK_SAMPLE_RESOLUTION |
                                              (pupil ? VOK_SAMPLE_PUPILSIZE : 0));
         s.time = t;
-        s.timeForm = first_ || t < runningTime() || t - runningTime() > 255 ? TimeForm::Full : TimeForm::Increment;
+        s.timeForm =
+            first_ || t < runningTime() || t - runningTime() > 255 ? TimeForm::Full : TimeForm::Increment;
         first_ = false;
         s.gazeX[0] = gazeOf(t);
         s.gazeY[0] = 3;
@@ -125,7 +126,9 @@ std::string hex(float v) {
 // Every field of a sample, floats exactly.
 std::string describe(const Sample& s) {
     std::string out = "t" + std::to_string(s.time) + " f" + std::to_string(s.flags);
-    auto pair = [&](const char* name, const float* v) { out += std::string(" ") + name + hex(v[0]) + "," + hex(v[1]); };
+    auto pair = [&](const char* name, const float* v) {
+        out += std::string(" ") + name + hex(v[0]) + "," + hex(v[1]);
+    };
     pair("px", s.pupilX);
     pair("py", s.pupilY);
     pair("hx", s.headRefX);
@@ -134,8 +137,8 @@ std::string describe(const Sample& s) {
     pair("gx", s.gazeX);
     pair("gy", s.gazeY);
     out += " r" + hex(s.resolutionX) + "," + hex(s.resolutionY);
-    const float* vel[] = {s.gazeVelX,     s.gazeVelY,     s.headRefVelX,     s.headRefVelY,
-                          s.pupilVelX,    s.pupilVelY,    s.fastGazeVelX,    s.fastGazeVelY,
+    const float* vel[] = {s.gazeVelX,        s.gazeVelY,        s.headRefVelX,   s.headRefVelY,
+                          s.pupilVelX,       s.pupilVelY,       s.fastGazeVelX,  s.fastGazeVelY,
                           s.fastHeadRefVelX, s.fastHeadRefVelY, s.fastPupilVelX, s.fastPupilVelY};
     for (const float* v : vel) pair("v", v);
     for (std::int16_t w : s.headData) out += " " + std::to_string(w);
@@ -242,8 +245,9 @@ TEST(SampleWindowPlaceholders, ReadBackAsStandInsWithRememberedPupilSizes) {
         ASSERT_NE(s, nullptr);
         times.push_back(s->time);
         if (s->time < 1011 || s->time > 1013) {
-            EXPECT_EQ(s->flags, VOK_SAMPLE_LEFT | VOK_SAMPLE_GAZE | VOK_SAMPLE_RESOLUTION | VOK_SAMPLE_PUPILSIZE |
-                                    VOK_SAMPLE_IS_SAMPLE | (s->time == 1000 ? VOK_SAMPLE_FULLTIME : 0));
+            EXPECT_EQ(s->flags, VOK_SAMPLE_LEFT | VOK_SAMPLE_GAZE | VOK_SAMPLE_RESOLUTION |
+                                    VOK_SAMPLE_PUPILSIZE | VOK_SAMPLE_IS_SAMPLE |
+                                    (s->time == 1000 ? VOK_SAMPLE_FULLTIME : 0));
             EXPECT_EQ(s->gazeX[0], static_cast<float>(gazeOf(s->time)));
             EXPECT_EQ(s->pupilSize[0], static_cast<float>(pupilOf(s->time)));
             continue;
@@ -325,7 +329,8 @@ TEST(SampleWindowPlaceholders, EverySampleReadsTheSameFromEveryStartingPoint) {
             ASSERT_NE(s, nullptr);
             if (s->flags != 0xC000) {
                 EXPECT_EQ(s->gazeX[0], static_cast<float>(gazeOf(s->time))) << s->time;
-                EXPECT_EQ(s->pupilSize[0], static_cast<float>(s->time == 1014 ? pupilOf(1010) : pupilOf(s->time)))
+                EXPECT_EQ(s->pupilSize[0],
+                          static_cast<float>(s->time == 1014 ? pupilOf(1010) : pupilOf(s->time)))
                     << s->time;
             }
             walked.push_back(describe(*s));
@@ -457,8 +462,8 @@ TEST(ItemRead, SampleTheWindowCannotLocateIsAReadError) {
 
 // Every velocity field of the eye is 1e8.
 void expectNoVelocities(const Sample& s, int eye) {
-    const float* vel[] = {s.gazeVelX,       s.gazeVelY,       s.headRefVelX,   s.headRefVelY,
-                          s.pupilVelX,      s.pupilVelY,      s.fastGazeVelX,  s.fastGazeVelY,
+    const float* vel[] = {s.gazeVelX,        s.gazeVelY,        s.headRefVelX,   s.headRefVelY,
+                          s.pupilVelX,       s.pupilVelY,       s.fastGazeVelX,  s.fastGazeVelY,
                           s.fastHeadRefVelX, s.fastHeadRefVelY, s.fastPupilVelX, s.fastPupilVelY};
     for (const float* v : vel) EXPECT_EQ(v[eye], kMissing);
 }

@@ -340,10 +340,10 @@ TEST(ReadingLoopBoundaries, StartPairWithinTwoPeriodsMergesIntoOneRecord) {
         std::uint32_t samplesTime, eventsTime;
         bool merge;
     } cases[] = {
-        {1000.0, true, 5000, 5001, true},  {1000.0, false, 5000, 5001, true},
-        {1000.0, true, 5000, 6000, true},  {1000.0, true, 5000, 6001, false},
+        {1000.0, true, 5000, 5001, true},   {1000.0, false, 5000, 5001, true},
+        {1000.0, true, 5000, 6000, true},   {1000.0, true, 5000, 6001, false},
         {1000.0, false, 6001, 5000, false}, {500.0, true, 5000, 5500, true},
-        {500.0, false, 5500, 5000, true},  {500.0, true, 5000, 5501, false},
+        {500.0, false, 5500, 5000, true},   {500.0, true, 5000, 5501, false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << c.rate << " Hz, samples " << c.samplesTime << ", events "
@@ -492,24 +492,39 @@ TEST(ReadingLoopOptions, LoadFlagsChooseWhatIsKept) {
         std::vector<int> recordTypes;
         std::uint32_t inputType;
     } cases[] = {
-        {1, 1,
-         {{RECORDING_INFO, 2}, {STARTSAMPLES, 1}, {STARTEVENTS, 1}, {ENDSAMPLES, 1}, {ENDEVENTS, 1},
-          {SFIX, 1}, {EFIX, 1}, {MESSAGEEVENT, 1}, {BUTTONEVENT, 1}, {INPUTEVENT, 1}, {SAMPLE_TYPE, 5}},
+        {1,
+         1,
+         {{RECORDING_INFO, 2},
+          {STARTSAMPLES, 1},
+          {STARTEVENTS, 1},
+          {ENDSAMPLES, 1},
+          {ENDEVENTS, 1},
+          {SFIX, 1},
+          {EFIX, 1},
+          {MESSAGEEVENT, 1},
+          {BUTTONEVENT, 1},
+          {INPUTEVENT, 1},
+          {SAMPLE_TYPE, 5}},
          {3, 3},
          3},
-        {0, 1,
-         {{RECORDING_INFO, 2}, {STARTSAMPLES, 1}, {ENDSAMPLES, 1}, {SAMPLE_TYPE, 5}},
-         {1, 1},
-         2},
-        {1, 0,
-         {{RECORDING_INFO, 2}, {STARTEVENTS, 1}, {ENDEVENTS, 1}, {SFIX, 1}, {EFIX, 1}, {MESSAGEEVENT, 1},
-          {BUTTONEVENT, 1}, {INPUTEVENT, 1}},
+        {0, 1, {{RECORDING_INFO, 2}, {STARTSAMPLES, 1}, {ENDSAMPLES, 1}, {SAMPLE_TYPE, 5}}, {1, 1}, 2},
+        {1,
+         0,
+         {{RECORDING_INFO, 2},
+          {STARTEVENTS, 1},
+          {ENDEVENTS, 1},
+          {SFIX, 1},
+          {EFIX, 1},
+          {MESSAGEEVENT, 1},
+          {BUTTONEVENT, 1},
+          {INPUTEVENT, 1}},
          {2, 2},
          1},
         {0, 0, {}, {}, 0},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(testing::Message() << "loadEvents " << c.loadEvents << ", loadSamples " << c.loadSamples);
+        SCOPED_TRACE(testing::Message()
+                     << "loadEvents " << c.loadEvents << ", loadSamples " << c.loadSamples);
         Opened o = openRec(dir, w, 0, c.loadEvents, c.loadSamples);
         ASSERT_NE(o.file, nullptr) << o.log;
         EXPECT_EQ(typeCounts(*o.file), c.counts);
@@ -596,18 +611,20 @@ TEST(ReadingLoopTolerant, StrictFailsAndTolerantKeepsWhatPrecedesADamagedTail) {
 
     struct Case {
         const char* what;
-        std::string tail;          // bytes after the complete records
-        int samples;               // samples kept by tolerant reading
-        const char* strictLog;     // in the failed strict open's log
-        const char* tolerantLog;   // the tolerant open's log
+        std::string tail;         // bytes after the complete records
+        int samples;              // samples kept by tolerant reading
+        const char* strictLog;    // in the failed strict open's log
+        const char* tolerantLog;  // the tolerant open's log
     };
     // The bytes of one more sample, and of a message, to cut.
     Rec more = base;
     more.at(1004);
-    const std::string sampleBytes(more.bytes().begin() + static_cast<std::ptrdiff_t>(complete), more.bytes().end());
+    const std::string sampleBytes(more.bytes().begin() + static_cast<std::ptrdiff_t>(complete),
+                                  more.bytes().end());
     Rec msg = base;
     msg.message(1004, "SYNCTIME");
-    const std::string messageBytes(msg.bytes().begin() + static_cast<std::ptrdiff_t>(complete), msg.bytes().end());
+    const std::string messageBytes(msg.bytes().begin() + static_cast<std::ptrdiff_t>(complete),
+                                   msg.bytes().end());
     Rec bad = base;
     bad.beginEvent(MESSAGEEVENT).fieldU32(33, 1004).fieldTextWithLength(600, "x").endEvent();
     const std::string badText(bad.bytes().begin() + static_cast<std::ptrdiff_t>(complete), bad.bytes().end());
@@ -727,11 +744,8 @@ TEST(ReadingLoopFacts, HeadTrackerSamplesClearTheBlocksHeadDataFlag) {
         std::uint8_t headType;  // its head data type
         bool cleared;
     } cases[] = {
-        {"type 0xF2", true, 0xF2, true},
-        {"type 0xF8", true, 0xF8, true},
-        {"type 0x12", true, 0x12, false},
-        {"type 0xE2", true, 0xE2, false},
-        {"no head data", false, 0, false},
+        {"type 0xF2", true, 0xF2, true},  {"type 0xF8", true, 0xF8, true},   {"type 0x12", true, 0x12, false},
+        {"type 0xE2", true, 0xE2, false}, {"no head data", false, 0, false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);

@@ -20,8 +20,8 @@
 namespace vok {
 namespace {
 
-using vokgen::Eye;
 using vokgen::ExpectedItem;
+using vokgen::Eye;
 using vokgen::GenOptions;
 using vokgen::GenResult;
 using vokgen::ItemKind;
@@ -37,9 +37,11 @@ std::string hex(float v) {
 // sizes of a sample without the pupil-size group are the ones the sample
 // window remembered; where no sample carries them that is 1000.0.
 std::string describeSample(const Sample& s) {
-    std::string out = "S t" + std::to_string(s.time) + " k" + std::to_string(s.timeHalfMs) + " f" +
-                      std::to_string(s.flags);
-    auto pair = [&](const char* name, const float* v) { out += std::string(" ") + name + hex(v[0]) + "," + hex(v[1]); };
+    std::string out =
+        "S t" + std::to_string(s.time) + " k" + std::to_string(s.timeHalfMs) + " f" + std::to_string(s.flags);
+    auto pair = [&](const char* name, const float* v) {
+        out += std::string(" ") + name + hex(v[0]) + "," + hex(v[1]);
+    };
     pair("px", s.pupilX);
     pair("py", s.pupilY);
     pair("hx", s.headRefX);
@@ -56,16 +58,19 @@ std::string describeSample(const Sample& s) {
 
 // An event, every field; the message by its text.
 std::string describeEvent(const Event& e, const std::string* text) {
-    std::string out = "E" + std::to_string(e.type) + " t" + std::to_string(e.time) + " rd" + std::to_string(e.read) +
-                      " " + std::to_string(e.startTime) + "-" + std::to_string(e.endTime);
-    const float values[] = {e.startHeadRefX, e.startHeadRefY, e.startGazeX,       e.startGazeY,     e.startPupilSize,
-                            e.endHeadRefX,   e.endHeadRefY,   e.endGazeX,         e.endGazeY,       e.endPupilSize,
-                            e.avgHeadRefX,   e.avgHeadRefY,   e.avgGazeX,         e.avgGazeY,       e.avgPupilSize,
-                            e.avgVelocity,   e.peakVelocity,  e.startVelocity,    e.endVelocity,    e.startResolutionX,
+    std::string out = "E" + std::to_string(e.type) + " t" + std::to_string(e.time) + " rd" +
+                      std::to_string(e.read) + " " + std::to_string(e.startTime) + "-" +
+                      std::to_string(e.endTime);
+    const float values[] = {e.startHeadRefX,  e.startHeadRefY,    e.startGazeX,    e.startGazeY,
+                            e.startPupilSize, e.endHeadRefX,      e.endHeadRefY,   e.endGazeX,
+                            e.endGazeY,       e.endPupilSize,     e.avgHeadRefX,   e.avgHeadRefY,
+                            e.avgGazeX,       e.avgGazeY,         e.avgPupilSize,  e.avgVelocity,
+                            e.peakVelocity,   e.startVelocity,    e.endVelocity,   e.startResolutionX,
                             e.endResolutionX, e.startResolutionY, e.endResolutionY};
     for (float v : values) out += " " + hex(v);
-    out += " eye" + std::to_string(e.eye) + " st" + std::to_string(e.status) + " fl" + std::to_string(e.flags) +
-           " in" + std::to_string(e.input) + " bt" + std::to_string(e.buttons) + " pb" + std::to_string(e.parsedBy);
+    out += " eye" + std::to_string(e.eye) + " st" + std::to_string(e.status) + " fl" +
+           std::to_string(e.flags) + " in" + std::to_string(e.input) + " bt" + std::to_string(e.buttons) +
+           " pb" + std::to_string(e.parsedBy);
     out += text != nullptr ? " '" + *text + "'" : " null";
     return out;
 }
@@ -99,7 +104,7 @@ ByKey expectedByKey(const GenResult& g, const std::vector<std::string>& describe
 }
 
 struct Walked {
-    ByKey byKey;                           // samples and events
+    ByKey byKey;  // samples and events
     std::vector<RecordingInfo> recordings;
     std::size_t items = 0;
     std::string disorder;  // the first step back in time, if any
@@ -115,7 +120,9 @@ Walked walkAll(VOKFile* f) {
         const FloatData* d = vok_get_float_data(f);
         const std::uint64_t key = sortKey(f->index[f->cursor - 1]);
         if (d == nullptr) {
-            if (w.failure.empty()) w.failure = "item " + std::to_string(w.items - 1) + " (type " + std::to_string(type) + ") did not read";
+            if (w.failure.empty())
+                w.failure = "item " + std::to_string(w.items - 1) + " (type " + std::to_string(type) +
+                            ") did not read";
             continue;
         }
         std::uint64_t time = 0;
@@ -130,8 +137,8 @@ Walked walkAll(VOKFile* f) {
             std::string text;
             if (e.message != nullptr) text.assign(e.message->c, static_cast<std::size_t>(e.message->length));
             w.byKey[key].insert(describeEvent(e, e.message != nullptr ? &text : nullptr));
-            const bool endKeyed = e.type == EBLINK || e.type == ESACC || e.type == EFIX || e.type == ENDSAMPLES ||
-                                  e.type == ENDEVENTS;
+            const bool endKeyed = e.type == EBLINK || e.type == ESACC || e.type == EFIX ||
+                                  e.type == ENDSAMPLES || e.type == ENDEVENTS;
             time = endKeyed ? e.endTime : e.startTime;
         }
         if (time < lastTime && w.disorder.empty()) {
@@ -146,7 +153,8 @@ Walked walkAll(VOKFile* f) {
 // Reports the keys whose items differ.
 void expectSameItems(const ByKey& got, const ByKey& expected) {
     int reported = 0;
-    auto report = [&](std::uint64_t key, const std::multiset<std::string>& a, const std::multiset<std::string>& b) {
+    auto report = [&](std::uint64_t key, const std::multiset<std::string>& a,
+                      const std::multiset<std::string>& b) {
         if (++reported > 3) return;
         std::string msg = "key " + std::to_string(key) + "\n  read:";
         for (const auto& s : a) msg += "\n    " + s;
@@ -362,17 +370,19 @@ std::vector<std::size_t> recordEnds(const GenResult& g) {
 }
 
 std::string describeRecording(const RecordingInfo& r) {
-    return "R t" + std::to_string(r.time) + " rate" + hex(r.sampleRate) + " ef" + std::to_string(r.eventFlags) +
-           " sf" + std::to_string(r.sampleFlags) + " st" + std::to_string(r.state) + " pt" +
-           std::to_string(r.pupilType) + " rm" + std::to_string(r.recordingMode) + " ft" +
-           std::to_string(r.filterType) + " pos" + std::to_string(r.positionType) + " eye" + std::to_string(r.eye) +
-           " k" + std::to_string(r.timeHalfMs) + " raw" + hex(r.rawScale) + " win" + std::to_string(r.windowHeight) +
+    return "R t" + std::to_string(r.time) + " rate" + hex(r.sampleRate) + " ef" +
+           std::to_string(r.eventFlags) + " sf" + std::to_string(r.sampleFlags) + " st" +
+           std::to_string(r.state) + " pt" + std::to_string(r.pupilType) + " rm" +
+           std::to_string(r.recordingMode) + " ft" + std::to_string(r.filterType) + " pos" +
+           std::to_string(r.positionType) + " eye" + std::to_string(r.eye) + " k" +
+           std::to_string(r.timeHalfMs) + " raw" + hex(r.rawScale) + " win" + std::to_string(r.windowHeight) +
            "x" + std::to_string(r.windowWidth) + " m" + std::to_string(r.merged);
 }
 
 // The recordings of a cut file equal those of the whole file, except that a
 // boundary whose second record was cut off holds one kind only.
-void expectRecordingsOfPrefix(const std::vector<RecordingInfo>& got, const std::vector<RecordingInfo>& whole) {
+void expectRecordingsOfPrefix(const std::vector<RecordingInfo>& got,
+                              const std::vector<RecordingInfo>& whole) {
     ASSERT_LE(got.size(), whole.size());
     for (std::size_t i = 0; i < got.size(); ++i) {
         SCOPED_TRACE(i);
