@@ -544,8 +544,7 @@ TEST(SampleByTime, LeavesTheCursorAndTheCurrentItemAlone) {
 
 // A sample followed by an end event of the same key (the sample sorts
 // first) must be found too.
-// Disabled: vok_get_sample_close_to_time misses the sample when the
-// bisection lands on the end event of its key and moves past the sample.
+// Disabled: findSampleWithKey's bisection lands on the EFIX of key 2016 and steps past the sample 1008.
 TEST(SampleByTime, DISABLED_FindsASampleSharingItsKeyWithAnEndEvent) {
     test::TempDir dir;
     Rec w;
