@@ -136,26 +136,22 @@ FloatData* currentDataOfKind(VOKFile* file, int kind) {
     return currentData(file);
 }
 
-// Finds the sample item whose key is exactly target by bisection; returns
-// its position or -1.
+// Finds the first sample item whose key is exactly target; returns its
+// position or -1.  Items of one key can be of every kind, in any order, so
+// the search finds the first item of the key and looks through all of them.
 long findSampleWithKey(const ItemIndex& index, std::uint64_t target) {
     std::size_t lo = 0, hi = index.size();
-    if (hi == 0) return -1;
-    auto isSample = [&](std::size_t i) { return itemKind(index[i]) == kKindSample; };
-    while (hi - lo >= 2) {
+    while (lo < hi) {
         const std::size_t mid = lo + (hi - lo) / 2;
-        const std::uint64_t k = sortKey(index[mid]);
-        if (k == target && isSample(mid)) return static_cast<long>(mid);
-        if (k <= target) {
-            lo = mid;
+        if (sortKey(index[mid]) < target) {
+            lo = mid + 1;
         } else {
             hi = mid;
         }
     }
-    const bool loMatch = sortKey(index[lo]) == target;
-    const bool hiMatch = hi < index.size() && sortKey(index[hi]) == target;
-    if (loMatch && isSample(lo)) return static_cast<long>(lo);
-    if (hiMatch && isSample(hi)) return static_cast<long>(hi);
+    for (; lo < index.size() && sortKey(index[lo]) == target; ++lo) {
+        if (itemKind(index[lo]) == kKindSample) return static_cast<long>(lo);
+    }
     return -1;
 }
 
