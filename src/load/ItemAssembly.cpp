@@ -79,7 +79,6 @@ void fillSampleWindow(VOKFile& file, std::uint32_t i) {
         }
     }
 
-    Sample decoded;
     // Each sample entry is read at its own position, with its own time, so
     // the window can never take one record for another (a seek inside the
     // stream's buffer costs nothing); between two samples that are not
@@ -92,6 +91,7 @@ void fillSampleWindow(VOKFile& file, std::uint32_t i) {
         if (e.position == kPlaceholder) {
             window.append(placeholderSample(static_cast<std::uint32_t>(key >> 1)), key);
         } else {
+            Sample decoded{};  // groups the record lacks read as on a cleared record
             reader.stream->seek(e.position);
             reader.pendingTag = e.tag;
             reader.restoreBlockValuesAt(e.position);
