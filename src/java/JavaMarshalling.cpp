@@ -9,6 +9,7 @@
 #include "format/Preamble.h"
 #include "java/DisplayArea.h"
 #include "java/MessageText.h"
+#include "nav/Trials.h"
 #include "platform/CodePage.h"
 
 namespace vok::java {
@@ -257,6 +258,48 @@ void fillRecording(JNIEnv* env, jobject object, const RecordingInfo& r) {
     };
     env->CallStaticVoidMethodA(static_cast<jclass>(cls.get()), method, args);
     checkException(env, kAtRecordingCall);
+}
+
+void fillTrial(JNIEnv* env, jobject vok, jobject trial, const TrialEntry& entry) {
+    if (vok == nullptr || trial == nullptr) return;
+    LocalRef vokClass(env, env->GetObjectClass(vok));
+    if (checkException(env, kAtTrialRecordingField) || vokClass.get() == nullptr) return;
+    jfieldID field = env->GetFieldID(static_cast<jclass>(vokClass.get()), "recordingObject",
+                                     "Lcom/zkmoravelt/vokapi/RecordingInfo;");
+    if (checkException(env, kAtTrialRecordingField) || field == nullptr) return;
+    LocalRef recording(env, env->GetObjectField(vok, field));
+    if (checkException(env, kAtTrialRecordingField)) return;
+    // A trial without a recording passes none, rather than the values of an
+    // earlier trial's.
+    jobject recordingArg = nullptr;
+    if (entry.recording != nullptr && recording.get() != nullptr) {
+        fillRecording(env, recording.get(), *entry.recording);
+        recordingArg = recording.get();
+    }
+
+    LocalRef cls(env, env->FindClass(kTrialClassName));
+    if (checkException(env, kAtTrialClass) || cls.get() == nullptr) return;
+    jmethodID method = env->GetStaticMethodID(static_cast<jclass>(cls.get()), "getFilledObject", kTrialFillSignature);
+    if (checkException(env, kAtTrialMethod) || method == nullptr) return;
+    const jvalue args[] = {
+        objectValue(trial),        intValue(entry.startTime),  intValue(entry.endTime),
+        objectValue(recordingArg), intValue(entry.startIndex), intValue(entry.endIndex),
+    };
+    env->CallStaticVoidMethodA(static_cast<jclass>(cls.get()), method, args);
+    checkException(env, kAtTrialCall);
+}
+
+jobject currentTrialObject(JNIEnv* env, jobject vok, VOKFile& file) {
+    const TrialEntry* entry = currentTrialEntry(file);
+    if (entry == nullptr || vok == nullptr) return nullptr;
+    LocalRef cls(env, env->GetObjectClass(vok));
+    if (checkException(env, kAtTrialObjectField) || cls.get() == nullptr) return nullptr;
+    jfieldID field = env->GetFieldID(static_cast<jclass>(cls.get()), "trialObject", "Lcom/zkmoravelt/vokapi/Trial;");
+    if (checkException(env, kAtTrialObjectField) || field == nullptr) return nullptr;
+    jobject trial = env->GetObjectField(vok, field);
+    if (checkException(env, kAtTrialObjectField) || trial == nullptr) return nullptr;
+    fillTrial(env, vok, trial, *entry);
+    return trial;
 }
 
 bool bookmarkOf(JNIEnv* env, jobject bookmark, BookMark& out) {

@@ -10,6 +10,7 @@
 #include <memory>
 
 #include "java/VOKX.h"
+#include "load/VOKFile.h"
 #include "vokapi.h"
 
 namespace vok::java {
@@ -87,6 +88,15 @@ void setHandle(JNIEnv* env, jobject vok, VOKX* handle);
 void fillEvent(JNIEnv* env, jobject object, Event& event, int requestedType, bool convert);
 void fillSample(JNIEnv* env, jobject object, const Sample& sample, bool convert);
 void fillRecording(JNIEnv* env, jobject object, const RecordingInfo& recording);
+
+// Fills the Trial object trial from a trial list entry: the VOK object's
+// recordingObject is filled with the trial's recording and passed along
+// (null when the entry has none).
+void fillTrial(JNIEnv* env, jobject vok, jobject trial, const TrialEntry& entry);
+
+// The VOK object's trialObject filled with the file's current trial; null
+// when there is no current trial.
+jobject currentTrialObject(JNIEnv* env, jobject vok, VOKFile& file);
 
 // The bookmark id held by a BookMark object; false for a null object.
 bool bookmarkOf(JNIEnv* env, jobject bookmark, BookMark& out);

@@ -34,6 +34,15 @@ bool decodeToUtf16(std::string_view text, TextEncoding encoding, std::u16string&
 // cannot be converted here.
 bool encodeFromUtf16(std::u16string_view text, TextEncoding encoding, std::string& out);
 
+#ifndef _WIN32
+// POSIX: the conversions of a character set named as iconv names it (the
+// system code page is one of them).  UTF-8 and Windows-1252 are converted
+// by the codecs below, any other set through iconv.  False (out empty) when
+// iconv does not know the set.
+bool decodeCharset(std::string_view text, const std::string& charset, std::u16string& out);
+bool encodeCharset(std::u16string_view text, const std::string& charset, std::string& out);
+#endif
+
 // ---- the codecs done here without the operating system ----
 
 // UTF-8 to UTF-16; each maximal ill-formed subsequence becomes one U+FFFD.

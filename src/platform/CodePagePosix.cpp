@@ -130,9 +130,8 @@ std::string systemCodePageName() {
     return name;
 }
 
-bool decodeToUtf16(std::string_view text, TextEncoding encoding, std::u16string& out) {
+bool decodeCharset(std::string_view text, const std::string& charset, std::u16string& out) {
     out.clear();
-    const std::string charset = encoding == TextEncoding::Utf8 ? "UTF-8" : systemCodePageName();
     switch (classify(charset)) {
         case Charset::Utf8: utf8ToUtf16(text, out); return true;
         case Charset::Windows1252: windows1252ToUtf16(text, out); return true;
@@ -145,9 +144,8 @@ bool decodeToUtf16(std::string_view text, TextEncoding encoding, std::u16string&
     return true;
 }
 
-bool encodeFromUtf16(std::u16string_view text, TextEncoding encoding, std::string& out) {
+bool encodeCharset(std::u16string_view text, const std::string& charset, std::string& out) {
     out.clear();
-    const std::string charset = encoding == TextEncoding::Utf8 ? "UTF-8" : systemCodePageName();
     switch (classify(charset)) {
         case Charset::Utf8: utf16ToUtf8(text, out); return true;
         case Charset::Windows1252: utf16ToWindows1252(text, out); return true;
@@ -158,6 +156,14 @@ bool encodeFromUtf16(std::u16string_view text, TextEncoding encoding, std::strin
         return false;
     }
     return true;
+}
+
+bool decodeToUtf16(std::string_view text, TextEncoding encoding, std::u16string& out) {
+    return decodeCharset(text, encoding == TextEncoding::Utf8 ? "UTF-8" : systemCodePageName(), out);
+}
+
+bool encodeFromUtf16(std::u16string_view text, TextEncoding encoding, std::string& out) {
+    return encodeCharset(text, encoding == TextEncoding::Utf8 ? "UTF-8" : systemCodePageName(), out);
 }
 
 }  // namespace vok::platform

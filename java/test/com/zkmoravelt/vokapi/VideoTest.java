@@ -2,6 +2,7 @@ package com.zkmoravelt.vokapi;
 
 import static org.junit.jupiter.api.Assertions.assertEquals;
 import static org.junit.jupiter.api.Assertions.assertFalse;
+import static org.junit.jupiter.api.Assertions.assertNotNull;
 import static org.junit.jupiter.api.Assertions.assertTrue;
 
 import java.io.IOException;
@@ -123,6 +124,83 @@ class VideoTest {
             assertEquals(11, v.findFrameForVOKTime(0, start0 + 11 * FRAME_MS + 3));
             assertEquals(-1, v.findFrameForVOKTime(0, start0 + 100 * FRAME_MS), "after the last frame");
             assertEquals(-1, v.findFrameForVOKTime(5, start0), "no table for that video");
+        }
+    }
+
+    /** Steps and fills one item as a client would; returns its type and adds its record to seen. */
+    private static int step(VOK v, List<Item> seen) {
+        int type = v.getNextData();
+        Item item = VOK.newRecord(type);
+        if (item != null) {
+            v.getFloatData(item, type);
+            seen.add(item);
+        }
+        return type;
+    }
+
+    private static boolean isFrame(Item item) {
+        return item instanceof Event && ((Event) item).getMessage().startsWith("!V VFRAME");
+    }
+
+    @Test
+    void aJumpDropsTheFrameMessageDueAtTheOldPlace() throws IOException {
+        Path vok = recordingWithVideos("video", 2);
+        // Where in the first block a frame message is next: the number of
+        // steps after which the walk serves one.
+        int steps = 0;
+        try (VOK v = new VOK(vok.toString(), 0, 1, 1, VOK.BINDING_VIDEO_FRAMES)) {
+            List<Item> seen = new ArrayList<>();
+            int frames = 0;
+            while (step(v, seen) != 0) {
+                if (isFrame(seen.get(seen.size() - 1)) && ++frames == 5) {
+                    break;
+                }
+                ++steps;
+            }
+            assertEquals(5, frames);
+        }
+        try (VOK v = new VOK(vok.toString(), 0, 1, 1, VOK.BINDING_VIDEO_FRAMES)) {
+            List<Item> seen = new ArrayList<>();
+            for (int i = 0; i < steps; ++i) {
+                step(v, seen);
+            }
+            // The fifth frame message of video 0 waits; the jump to the
+            // second block's trial must not bring it along.
+            assertNotNull(v.jumpToTrial(1));
+            seen.clear();
+            while (step(v, seen) != 0) {
+                // walk the second block
+            }
+            assertTrue(seen.get(0) instanceof RecordingInfo, "the trial starts with its block: " + seen.get(0));
+            List<String> frames = new ArrayList<>();
+            for (Item item : seen) {
+                if (isFrame(item)) {
+                    frames.add(((Event) item).getMessage());
+                }
+            }
+            assertTrue(frames.size() > 20);
+            for (String f : frames) {
+                assertTrue(f.endsWith(" video1.avi"), "after the jump the second block's video plays: " + f);
+            }
+        }
+    }
+
+    @Test
+    void gotoIndexTakesTheVideoNumberOfThePositionsTrial() throws IOException {
+        Path vok = recordingWithVideos("video", 2);
+        try (VOK v = new VOK(vok.toString(), 0, 1, 1, VOK.BINDING_VIDEO_FRAMES)) {
+            assertNotNull(v.jumpToTrial(1));  // video number 1
+            v.gotoIndex(5);  // back into the first block's trial: video number 0
+            // The walk passes the first block's end (video number 1) and
+            // plays the second block with the second video; had the video
+            // number stayed at 1, the end would make it 2, a video that
+            // does not exist.
+            Walk w = walk(v);
+            assertEquals(1, w.blockStarts.size());
+            assertTrue(w.frames.size() > 20, "frames: " + w.frames.size());
+            for (Event e : w.frames) {
+                assertTrue(e.getMessage().endsWith(" video1.avi"), e.getMessage());
+            }
         }
     }
 
