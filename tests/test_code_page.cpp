@@ -27,9 +27,15 @@ TEST(CodePage, Utf8ToUtf16) {
     const Utf8Case cases[] = {
         {"ASCII", "abc", u"abc"},
         {"two, three and four bytes", "\xc3\xa9\xe6\x97\xa5\xf0\x9f\x98\x80", u"\u00e9\u65e5\U0001F600"},
-        {"a stray continuation byte", "a\x80" "b", u"a\uFFFDb"},
+        {"a stray continuation byte",
+         "a\x80"
+         "b",
+         u"a\uFFFDb"},
         {"an overlong form", "\xc0\xaf", u"\uFFFD\uFFFD"},
-        {"a cut sequence is one replacement", "\xe6\x97" "a", u"\uFFFDa"},
+        {"a cut sequence is one replacement",
+         "\xe6\x97"
+         "a",
+         u"\uFFFDa"},
         {"a cut sequence at the end", "x\xf0\x9f\x98", u"x\uFFFD"},
         {"an encoded surrogate", "\xed\xa0\x80", u"\uFFFD\uFFFD\uFFFD"},
         {"beyond U+10FFFF", "\xf4\x90\x80\x80", u"\uFFFD\uFFFD\uFFFD\uFFFD"},
@@ -45,7 +51,10 @@ TEST(CodePage, Utf16ToUtf8) {
     EXPECT_EQ("\xc3\xa9\xe6\x97\xa5\xf0\x9f\x98\x80z", out);
     // Lone surrogates cannot be written: each becomes U+FFFD.
     utf16ToUtf8(std::u16string{u'a', char16_t(0xD800), u'b', char16_t(0xDC00)}, out);
-    EXPECT_EQ("a\xef\xbf\xbd" "b\xef\xbf\xbd", out);
+    EXPECT_EQ(
+        "a\xef\xbf\xbd"
+        "b\xef\xbf\xbd",
+        out);
 }
 
 TEST(CodePage, Windows1252BothWays) {
@@ -95,7 +104,10 @@ TEST(CodePage, PlainAsciiLocalesStandForWindows1252) {
     EXPECT_EQ(u"caf\u00e9 \u20ac", text);
     std::string bytes;
     ASSERT_TRUE(encodeFromUtf16(u"Pr\u00fcfung", TextEncoding::SystemCodePage, bytes));
-    EXPECT_EQ("Pr\xfc" "fung", bytes);
+    EXPECT_EQ(
+        "Pr\xfc"
+        "fung",
+        bytes);
 }
 
 TEST(CodePage, AUtf8LocaleGivesUtf8) {
@@ -124,7 +136,11 @@ TEST(CodePage, OtherCharacterSetsGoThroughIconv) {
     EXPECT_EQ(u"\u20ac", text);
 
     // Shift_JIS: two-byte characters, a byte that starts none, a cut one.
-    ASSERT_TRUE(decodeCharset("\x93\xfa\x96\x7b" "a\xff" "b\x93", "SHIFT_JIS", text));
+    ASSERT_TRUE(
+        decodeCharset("\x93\xfa\x96\x7b"
+                      "a\xff"
+                      "b\x93",
+                      "SHIFT_JIS", text));
     EXPECT_EQ(u"\u65e5\u672ca\uFFFDb\uFFFD", text);
 
     std::string bytes;

@@ -179,8 +179,8 @@ TEST_F(JavaVOKX, BindingOptions) {
         int option;
         bool display, video;
     };
-    for (const Case c : {Case{0, false, false}, Case{1, true, false}, Case{2, false, true}, Case{3, true, true},
-                         Case{4, false, false}, Case{-1, false, false}}) {
+    for (const Case c : {Case{0, false, false}, Case{1, true, false}, Case{2, false, true},
+                         Case{3, true, true}, Case{4, false, false}, Case{-1, false, false}}) {
         int error = -1;
         VOKX x(path.c_str(), 0, 1, 1, c.option, &error);
         ASSERT_EQ(0, error);

@@ -13,8 +13,8 @@ int formatFloatValue(float value, int precision, char (&text)[kFloatTextSize]) {
     } else if (precision > 0) {
         if (precision > kMaxFloatPrecision) precision = kMaxFloatPrecision;
         const float a = std::fabs(value);
-        const bool large =
-            (precision == 1 && a >= 100000.0f) || (precision == 2 && a >= 10000.0f) || (precision >= 3 && a >= 1000.0f);
+        const bool large = (precision == 1 && a >= 100000.0f) || (precision == 2 && a >= 10000.0f) ||
+                           (precision >= 3 && a >= 1000.0f);
         n = large ? std::snprintf(text, sizeof text, "\t %7.1e", v)
                   : std::snprintf(text, sizeof text, "\t%7.*f", precision, v);
     } else {

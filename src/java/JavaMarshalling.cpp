@@ -107,7 +107,8 @@ void fillEvent(JNIEnv* env, jobject object, Event& e, int requestedType, bool co
     if (object == nullptr) return;
     LocalRef cls(env, env->GetObjectClass(object));
     if (checkException(env, kAtEventClass) || cls.get() == nullptr) return;
-    jmethodID method = env->GetStaticMethodID(static_cast<jclass>(cls.get()), "getFilledObject", kEventFillSignature);
+    jmethodID method =
+        env->GetStaticMethodID(static_cast<jclass>(cls.get()), "getFilledObject", kEventFillSignature);
     if (checkException(env, kAtEventMethod) || method == nullptr) return;
     if (requestedType != e.type) {
         vok::log("Types not matched \n");
@@ -188,11 +189,12 @@ void fillSample(JNIEnv* env, jobject object, const Sample& s, bool convert) {
             gazeY[eye] = displayY(gazeY[eye]);
         }
     }
-    const float (*const pairs[])[2] = {
-        &s.pupilX,       &s.pupilY,       &s.headRefX,        &s.headRefY,        &s.pupilSize,
-        &gazeX,          &gazeY,          &s.gazeVelX,        &s.gazeVelY,        &s.headRefVelX,
-        &s.headRefVelY,  &s.pupilVelX,    &s.pupilVelY,       &s.fastGazeVelX,    &s.fastGazeVelY,
-        &s.fastHeadRefVelX, &s.fastHeadRefVelY, &s.fastPupilVelX, &s.fastPupilVelY,
+    const float(*const pairs[])[2] = {
+        &s.pupilX,          &s.pupilY,        &s.headRefX,      &s.headRefY,
+        &s.pupilSize,       &gazeX,           &gazeY,           &s.gazeVelX,
+        &s.gazeVelY,        &s.headRefVelX,   &s.headRefVelY,   &s.pupilVelX,
+        &s.pupilVelY,       &s.fastGazeVelX,  &s.fastGazeVelY,  &s.fastHeadRefVelX,
+        &s.fastHeadRefVelY, &s.fastPupilVelX, &s.fastPupilVelY,
     };
     constexpr int kPairs = sizeof pairs / sizeof pairs[0];
     static_assert(kPairs == 19, "seven position arrays and twelve velocity arrays");
@@ -251,10 +253,10 @@ void fillRecording(JNIEnv* env, jobject object, const RecordingInfo& r) {
         env->GetStaticMethodID(static_cast<jclass>(cls.get()), "getFilledObject", kRecordingFillSignature);
     if (checkException(env, kAtRecordingMethod) || method == nullptr) return;
     const jvalue args[] = {
-        objectValue(object),     intValue(r.time),           byteValue(r.state),
-        byteValue(r.recordType), byteValue(r.pupilType),     byteValue(r.recordingMode),
-        byteValue(r.filterType), floatValue(r.sampleRate),   byteValue(r.positionType),
-        byteValue(r.eye),        intValue(r.sampleFlags),    intValue(r.eventFlags),
+        objectValue(object),     intValue(r.time),         byteValue(r.state),
+        byteValue(r.recordType), byteValue(r.pupilType),   byteValue(r.recordingMode),
+        byteValue(r.filterType), floatValue(r.sampleRate), byteValue(r.positionType),
+        byteValue(r.eye),        intValue(r.sampleFlags),  intValue(r.eventFlags),
     };
     env->CallStaticVoidMethodA(static_cast<jclass>(cls.get()), method, args);
     checkException(env, kAtRecordingCall);
@@ -279,7 +281,8 @@ void fillTrial(JNIEnv* env, jobject vok, jobject trial, const TrialEntry& entry)
 
     LocalRef cls(env, env->FindClass(kTrialClassName));
     if (checkException(env, kAtTrialClass) || cls.get() == nullptr) return;
-    jmethodID method = env->GetStaticMethodID(static_cast<jclass>(cls.get()), "getFilledObject", kTrialFillSignature);
+    jmethodID method =
+        env->GetStaticMethodID(static_cast<jclass>(cls.get()), "getFilledObject", kTrialFillSignature);
     if (checkException(env, kAtTrialMethod) || method == nullptr) return;
     const jvalue args[] = {
         objectValue(trial),        intValue(entry.startTime),  intValue(entry.endTime),
@@ -294,7 +297,8 @@ jobject currentTrialObject(JNIEnv* env, jobject vok, VOKFile& file) {
     if (entry == nullptr || vok == nullptr) return nullptr;
     LocalRef cls(env, env->GetObjectClass(vok));
     if (checkException(env, kAtTrialObjectField) || cls.get() == nullptr) return nullptr;
-    jfieldID field = env->GetFieldID(static_cast<jclass>(cls.get()), "trialObject", "Lcom/zkmoravelt/vokapi/Trial;");
+    jfieldID field =
+        env->GetFieldID(static_cast<jclass>(cls.get()), "trialObject", "Lcom/zkmoravelt/vokapi/Trial;");
     if (checkException(env, kAtTrialObjectField) || field == nullptr) return nullptr;
     jobject trial = env->GetObjectField(vok, field);
     if (checkException(env, kAtTrialObjectField) || trial == nullptr) return nullptr;
@@ -317,7 +321,8 @@ jstring textToJava(JNIEnv* env, const char* text, int encodingFlag) {
     if (text != nullptr && text[0] != '\0' &&
         platform::decodeToUtf16(text, encodingOf(encodingFlag), units) && !units.empty() &&
         units.size() <= static_cast<std::size_t>(INT32_MAX)) {
-        jstring s = env->NewString(reinterpret_cast<const jchar*>(units.data()), static_cast<jsize>(units.size()));
+        jstring s =
+            env->NewString(reinterpret_cast<const jchar*>(units.data()), static_cast<jsize>(units.size()));
         checkException(env, kAtTextToJava);
         if (s != nullptr) return s;
     }

@@ -70,7 +70,8 @@ JNIEXPORT jint JNICALL Java_com_zkmoravelt_vokapi_VOK_getVOKFile(JNIEnv* env, jo
         int error = -1;
         std::unique_ptr<VOKX> handle;
         if (name != nullptr) {
-            handle = std::make_unique<VOKX>(name.get(), consistency, loadEvents, loadSamples, bindingOption, &error);
+            handle = std::make_unique<VOKX>(name.get(), consistency, loadEvents, loadSamples, bindingOption,
+                                            &error);
         } else {
             vok::log("No file name given\n");
         }
@@ -132,10 +133,17 @@ JNIEXPORT void JNICALL Java_com_zkmoravelt_vokapi_VOK_getFloatData(JNIEnv* env, 
         const ItemForJava item = handle->prepareItem(type);
         const bool convert = handle->displayOption();
         switch (item.kind) {
-            case ItemForJava::EventItem: fillEvent(env, record, *item.event, type, convert); break;
-            case ItemForJava::SampleItem: fillSample(env, record, *item.sample, convert); break;
-            case ItemForJava::RecordingItem: fillRecording(env, record, *item.recording); break;
-            case ItemForJava::None: break;
+            case ItemForJava::EventItem:
+                fillEvent(env, record, *item.event, type, convert);
+                break;
+            case ItemForJava::SampleItem:
+                fillSample(env, record, *item.sample, convert);
+                break;
+            case ItemForJava::RecordingItem:
+                fillRecording(env, record, *item.recording);
+                break;
+            case ItemForJava::None:
+                break;
         }
         checkException(env, kAtGetFloatData);
     } catch (const std::exception& e) {
@@ -187,8 +195,8 @@ JNIEXPORT jint JNICALL Java_com_zkmoravelt_vokapi_VOK_getInputType(JNIEnv* env, 
     });
 }
 
-JNIEXPORT jint JNICALL Java_com_zkmoravelt_vokapi_VOK_findFrameForVOKTime(JNIEnv* env, jobject, jint videoNumber,
-                                                                         jint time) {
+JNIEXPORT jint JNICALL Java_com_zkmoravelt_vokapi_VOK_findFrameForVOKTime(JNIEnv* env, jobject,
+                                                                          jint videoNumber, jint time) {
     return guarded("findFrameForVOKTime", jint{-1}, [&]() -> jint {
         checkException(env, kAtFindFrame);
         return vok::video::findFrameForRecordingTime(static_cast<std::uint32_t>(videoNumber),

@@ -55,8 +55,8 @@ jint withBookmark(JNIEnv* env, jobject self, jobject bookmark, Call call) {
 
 extern "C" {
 
-JNIEXPORT jint JNICALL Java_com_zkmoravelt_vokapi_VOK_setTrialIdentifiers(JNIEnv* env, jobject self, jstring start,
-                                                                          jstring end) {
+JNIEXPORT jint JNICALL Java_com_zkmoravelt_vokapi_VOK_setTrialIdentifiers(JNIEnv* env, jobject self,
+                                                                          jstring start, jstring end) {
     return guarded("setTrialIdentifiers", jint{0}, [&]() -> jint {
         checkException(env, kAtSetTrialIdentifiers);
         VOKX* handle = handleOf(env, self);
@@ -126,7 +126,8 @@ JNIEXPORT jobject JNICALL Java_com_zkmoravelt_vokapi_VOK_gotoTrialWithEndTime(JN
     return guarded("gotoTrialWithEndTime", static_cast<jobject>(nullptr), [&]() -> jobject {
         checkException(env, kAtTrialNavigation);
         VOKFile* file = fileOf(env, self);
-        return trialOrNull(env, self, file, vok_goto_trial_with_end_time(file, static_cast<unsigned int>(time)));
+        return trialOrNull(env, self, file,
+                           vok_goto_trial_with_end_time(file, static_cast<unsigned int>(time)));
     });
 }
 
@@ -151,15 +152,19 @@ JNIEXPORT jobject JNICALL Java_com_zkmoravelt_vokapi_VOK_setBookmark(JNIEnv* env
     });
 }
 
-JNIEXPORT jint JNICALL Java_com_zkmoravelt_vokapi_VOK_freeBookmark(JNIEnv* env, jobject self, jobject bookmark) {
+JNIEXPORT jint JNICALL Java_com_zkmoravelt_vokapi_VOK_freeBookmark(JNIEnv* env, jobject self,
+                                                                   jobject bookmark) {
     return guarded("freeBookmark", jint{-1}, [&]() -> jint {
-        return withBookmark(env, self, bookmark, [](VOKFile* f, BookMark* b) { return vok_free_bookmark(f, b); });
+        return withBookmark(env, self, bookmark,
+                            [](VOKFile* f, BookMark* b) { return vok_free_bookmark(f, b); });
     });
 }
 
-JNIEXPORT jint JNICALL Java_com_zkmoravelt_vokapi_VOK_gotoBookmark(JNIEnv* env, jobject self, jobject bookmark) {
+JNIEXPORT jint JNICALL Java_com_zkmoravelt_vokapi_VOK_gotoBookmark(JNIEnv* env, jobject self,
+                                                                   jobject bookmark) {
     return guarded("gotoBookmark", jint{-1}, [&]() -> jint {
-        return withBookmark(env, self, bookmark, [](VOKFile* f, BookMark* b) { return vok_goto_bookmark(f, b); });
+        return withBookmark(env, self, bookmark,
+                            [](VOKFile* f, BookMark* b) { return vok_goto_bookmark(f, b); });
     });
 }
 

@@ -13,15 +13,16 @@ VOK::~VOK() {
     if (file_ != nullptr) vok_close_file(file_);
 }
 
-VOKX::VOKX(const char* fileName, int consistency, int loadEvents, int loadSamples, int bindingOption, int* error)
+VOKX::VOKX(const char* fileName, int consistency, int loadEvents, int loadSamples, int bindingOption,
+           int* error)
     : displayOption_(bindingOption == kBindingDisplay || bindingOption == kBindingDisplayAndVideo) {
     int status = -1;
     const std::size_t length = fileName != nullptr ? std::strlen(fileName) : 0;
     if (fileName == nullptr) {
         vok::log("No file name given\n");
     } else if (length > kMaxFileNameLength) {
-        vok::log("The file name is too long: %lu bytes, at most %lu are accepted\n", static_cast<unsigned long>(length),
-                 static_cast<unsigned long>(kMaxFileNameLength));
+        vok::log("The file name is too long: %lu bytes, at most %lu are accepted\n",
+                 static_cast<unsigned long>(length), static_cast<unsigned long>(kMaxFileNameLength));
     } else {
         std::memcpy(fileName_, fileName, length + 1);
         playback_.fileName = fileName_;
@@ -63,10 +64,12 @@ std::uint32_t eventItemTime(const Event& e, int type) {
         case ESACC:
         case EFIX:
         case ENDSAMPLES:
-        case ENDEVENTS: return e.endTime;
+        case ENDEVENTS:
+            return e.endTime;
         // MARKA and MARKB are point events like messages: their time is
         // startTime (their `time` field is never filled from the file).
-        default: return e.startTime;
+        default:
+            return e.startTime;
     }
 }
 
@@ -91,7 +94,8 @@ ItemForJava VOKX::prepareItem(int type) {
             vok::log("Types not matched \n");
             return item;
         }
-        if (displayOption_ && type == MESSAGEEVENT && e->message != nullptr) noteDisplayMessage(e->message->c);
+        if (displayOption_ && type == MESSAGEEVENT && e->message != nullptr)
+            noteDisplayMessage(e->message->c);
         video::frameStep(playback_, eventItemTime(*e, type));
         item.kind = ItemForJava::EventItem;
         item.event = e;

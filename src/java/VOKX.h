@@ -55,7 +55,8 @@ public:
     // and keeps the handle.  A name longer than kMaxFileNameLength bytes is
     // refused with a logged message.  *error receives 0, or -1 when the
     // recording is not open (file() is then null).
-    VOKX(const char* fileName, int consistency, int loadEvents, int loadSamples, int bindingOption, int* error);
+    VOKX(const char* fileName, int consistency, int loadEvents, int loadSamples, int bindingOption,
+         int* error);
     ~VOKX() override = default;
 
     const char* fileName() const { return fileName_; }

@@ -4,10 +4,10 @@
 // here directly; any other character set through iconv.
 #include <iconv.h>
 #include <langinfo.h>
+#include <strings.h>
 
 #include <cerrno>
 #include <cstring>
-#include <strings.h>
 
 #include "platform/CodePage.h"
 
@@ -102,16 +102,20 @@ bool encodeWithIconv(const std::string& charset, std::u16string_view text, std::
     std::string units;
     units.reserve(text.size() * 2);
     for (char16_t u : text) appendUnitLe(units, u);
-    convertAll(cd.get(), units.data(), units.size(), out, [](std::string& o, const char* at, std::size_t left) {
-        o.push_back('?');
-        // Skip the whole character: a surrogate pair is two units.
-        if (left >= 4) {
-            const unsigned hi = static_cast<unsigned char>(at[0]) | (static_cast<unsigned char>(at[1]) << 8);
-            const unsigned lo = static_cast<unsigned char>(at[2]) | (static_cast<unsigned char>(at[3]) << 8);
-            if (hi >= 0xD800 && hi <= 0xDBFF && lo >= 0xDC00 && lo <= 0xDFFF) return std::size_t{4};
-        }
-        return std::size_t{2};
-    });
+    convertAll(cd.get(), units.data(), units.size(), out,
+               [](std::string& o, const char* at, std::size_t left) {
+                   o.push_back('?');
+                   // Skip the whole character: a surrogate pair is two units.
+                   if (left >= 4) {
+                       const unsigned hi =
+                           static_cast<unsigned char>(at[0]) | (static_cast<unsigned char>(at[1]) << 8);
+                       const unsigned lo =
+                           static_cast<unsigned char>(at[2]) | (static_cast<unsigned char>(at[3]) << 8);
+                       if (hi >= 0xD800 && hi <= 0xDBFF && lo >= 0xDC00 && lo <= 0xDFFF)
+                           return std::size_t{4};
+                   }
+                   return std::size_t{2};
+               });
     return true;
 }
 
@@ -123,8 +127,8 @@ std::string systemCodePageName() {
     const char* codeset = nl_langinfo(CODESET);
     std::string name = codeset != nullptr ? codeset : "";
     if (name.empty() || sameName(name.c_str(), "ANSI_X3.4-1968") || sameName(name.c_str(), "ASCII") ||
-        sameName(name.c_str(), "US-ASCII") || sameName(name.c_str(), "C") || sameName(name.c_str(), "POSIX") ||
-        sameName(name.c_str(), "646")) {
+        sameName(name.c_str(), "US-ASCII") || sameName(name.c_str(), "C") ||
+        sameName(name.c_str(), "POSIX") || sameName(name.c_str(), "646")) {
         return "WINDOWS-1252";
     }
     return name;
@@ -133,9 +137,14 @@ std::string systemCodePageName() {
 bool decodeCharset(std::string_view text, const std::string& charset, std::u16string& out) {
     out.clear();
     switch (classify(charset)) {
-        case Charset::Utf8: utf8ToUtf16(text, out); return true;
-        case Charset::Windows1252: windows1252ToUtf16(text, out); return true;
-        case Charset::Other: break;
+        case Charset::Utf8:
+            utf8ToUtf16(text, out);
+            return true;
+        case Charset::Windows1252:
+            windows1252ToUtf16(text, out);
+            return true;
+        case Charset::Other:
+            break;
     }
     if (!decodeWithIconv(charset, text, out)) {
         out.clear();
@@ -147,9 +156,14 @@ bool decodeCharset(std::string_view text, const std::string& charset, std::u16st
 bool encodeCharset(std::u16string_view text, const std::string& charset, std::string& out) {
     out.clear();
     switch (classify(charset)) {
-        case Charset::Utf8: utf16ToUtf8(text, out); return true;
-        case Charset::Windows1252: utf16ToWindows1252(text, out); return true;
-        case Charset::Other: break;
+        case Charset::Utf8:
+            utf16ToUtf8(text, out);
+            return true;
+        case Charset::Windows1252:
+            utf16ToWindows1252(text, out);
+            return true;
+        case Charset::Other:
+            break;
     }
     if (!encodeWithIconv(charset, text, out)) {
         out.clear();

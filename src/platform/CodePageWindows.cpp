@@ -3,8 +3,8 @@
 // become U+FFFD and characters the code page lacks its default character.
 #include <windows.h>
 
-#include <cstdio>
 #include <climits>
+#include <cstdio>
 
 #include "platform/CodePage.h"
 
