@@ -5,8 +5,11 @@ import static org.junit.jupiter.api.Assertions.assertFalse;
 import static org.junit.jupiter.api.Assertions.assertNull;
 import static org.junit.jupiter.api.Assertions.assertThrows;
 import static org.junit.jupiter.api.Assertions.assertTrue;
+import static org.junit.jupiter.api.Assumptions.assumeTrue;
 
 import java.io.IOException;
+import java.nio.file.Files;
+import java.nio.file.Path;
 import org.junit.jupiter.api.Test;
 import org.junit.jupiter.params.ParameterizedTest;
 import org.junit.jupiter.params.provider.CsvSource;
@@ -31,6 +34,17 @@ class EntryPointsTest {
             assertFalse(vok.isOpen());
         }
         assertThrows(IOException.class, () -> VOK.open(Fixtures.path("missing.vok")));
+    }
+
+    @Test
+    void namesOutsideTheBasicPlaneOpen() throws IOException {
+        assumeTrue("UTF-8".equalsIgnoreCase(System.getProperty("sun.jnu.encoding")),
+                "Java writes such file names only in a UTF-8 locale");
+        Path named = Fixtures.newDirectory("names").resolve("r\u00e9c \ud83d\ude00.vok");
+        Files.copy(Fixtures.path("walk.vok"), named);
+        try (VOK vok = VOK.open(named)) {
+            assertEquals(Fixtures.items("walk").count, vok.getItemCount());
+        }
     }
 
     @Test
