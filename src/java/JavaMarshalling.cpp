@@ -95,12 +95,14 @@ VOKX* handleOf(JNIEnv* env, jobject vok) {
     return reinterpret_cast<VOKX*>(static_cast<std::intptr_t>(address));
 }
 
-void setHandle(JNIEnv* env, jobject vok, VOKX* handle) {
+bool setHandle(JNIEnv* env, jobject vok, VOKX* handle) {
+    if (vok == nullptr) return false;
     LocalRef cls(env, env->GetObjectClass(vok));
-    if (checkException(env, kAtHandleClass) || cls.get() == nullptr) return;
+    if (checkException(env, kAtHandleClass) || cls.get() == nullptr) return false;
     jfieldID field = env->GetFieldID(static_cast<jclass>(cls.get()), "vokID", "J");
-    if (checkException(env, kAtHandleField) || field == nullptr) return;
+    if (checkException(env, kAtHandleField) || field == nullptr) return false;
     env->SetLongField(vok, field, static_cast<jlong>(reinterpret_cast<std::intptr_t>(handle)));
+    return true;
 }
 
 void fillEvent(JNIEnv* env, jobject object, Event& e, int requestedType, bool convert) {

@@ -79,8 +79,9 @@ bool checkException(JNIEnv* env, int place);
 // The VOKX whose address the VOK object's vokID field holds; null when the
 // object holds none (never opened, or closed).
 VOKX* handleOf(JNIEnv* env, jobject vok);
-// Stores the address in the VOK object's vokID field.
-void setHandle(JNIEnv* env, jobject vok, VOKX* handle);
+// Stores the address in the VOK object's vokID field; false when the
+// object has no such field.
+bool setHandle(JNIEnv* env, jobject vok, VOKX* handle);
 
 // Fill the Java object through its class's getFilledObject.  With convert
 // set, gaze positions are mapped onto the display area (DisplayArea.h).

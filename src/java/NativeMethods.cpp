@@ -80,12 +80,18 @@ JNIEXPORT jint JNICALL Java_com_zkmoravelt_vokapi_VOK_getVOKFile(JNIEnv* env, jo
             throwOpenFailure(env);
             return -1;
         }
-        // A VOK object opened again gives up its previous recording.
-        std::unique_ptr<VOKX> previous(handleOf(env, self));
-        setHandle(env, self, handle.release());
+        // A VOK object opened again gives up its previous recording, once
+        // it holds the new one.
+        VOKX* previous = handleOf(env, self);
+        if (!setHandle(env, self, handle.get())) {
+            thrown = true;
+            throwOpenFailure(env);
+            return -1;
+        }
+        handle.release();
         checkException(env, kAtGetVOKFileHandle);
         resetDisplayArea();
-        previous.reset();
+        delete previous;
         checkException(env, kAtGetVOKFileEnd);
         return 0;
     } catch (const std::exception& e) {
