@@ -509,6 +509,42 @@ VOKAPI_EXPORT int vok_goto_previous_bookmark(VOKFile* file);
  *  @return 0, or -1 when the name cannot be stored */
 VOKAPI_EXPORT int vok_set_extra_message_file(const char* name);
 
+
+/* ------------------------------------------------------------------------ */
+/* Uncorrected pupil and corneal reflection (CR)                            */
+/* ------------------------------------------------------------------------ */
+/* Raw camera values that a sample carries in one of two layouts: packed into
+ * the position and gaze fields (when pupilSize[eye] < 0) or in headData and
+ * the input word.  The handle is used only to find the recording block of the
+ * sample's time (through the trial list, which is built if needed) for its raw
+ * scale and camera window; with no covering trial, or a NULL handle, scale 0
+ * and the 176 x 190 window apply.  `eye` is 0 (left) or 1 (right); any other
+ * value, or a NULL sample, gives the missing results.  Missing results:
+ * areas 0, positions 1e8, dimensions 100000000.  NULL output pointers are
+ * ignored. */
+
+/** @return the pupil area in camera pixels. */
+VOKAPI_EXPORT int vok_get_uncorrected_pupil_area(VOKFile* file, Sample* sample, int eye);
+/** Pupil centre in camera pixels into xy[0], xy[1]. */
+VOKAPI_EXPORT void vok_get_uncorrected_raw_pupil(VOKFile* file, Sample* sample, int eye, float* xy);
+/** @return the CR area. */
+VOKAPI_EXPORT int vok_get_uncorrected_cr_area(VOKFile* file, Sample* sample, int eye);
+/** CR centre in camera pixels into xy[0], xy[1]. */
+VOKAPI_EXPORT void vok_get_uncorrected_raw_cr(VOKFile* file, Sample* sample, int eye, float* xy);
+/** Pupil width and height into wh[0], wh[1]. */
+VOKAPI_EXPORT void vok_get_pupil_dimension(VOKFile* file, Sample* sample, int eye, int* wh);
+/** CR width and height into wh[0], wh[1] (100000000 each when headDataType is 200). */
+VOKAPI_EXPORT void vok_get_cr_dimension(VOKFile* file, Sample* sample, int* wh);
+/** Camera window centre (corner plus half the window) into xy[0], xy[1]. */
+VOKAPI_EXPORT void vok_get_window_position(VOKFile* file, Sample* sample, int* xy);
+/** Pupil minus 1.02 x CR, with the pupil corrected for a CR overlapping its
+ *  edge, into xy[0], xy[1]. */
+VOKAPI_EXPORT void vok_get_pupil_cr(VOKFile* file, Sample* sample, int eye, float* xy);
+/** @return the area of the second CR (0 when the sample carries none). */
+VOKAPI_EXPORT int vok_get_uncorrected_cr2_area(VOKFile* file, Sample* sample, int eye);
+/** Second CR centre into xy[0], xy[1] (1e8 when the sample carries none). */
+VOKAPI_EXPORT void vok_get_uncorrected_raw_cr2(VOKFile* file, Sample* sample, int eye, float* xy);
+
 #ifdef __cplusplus
 }
 #endif
