@@ -373,10 +373,16 @@ private:
 }  // namespace
 
 void preScan(VOKFile& file, bool tolerant) {
-    file.index.reserve(1024);
+    // Room for the items a body of this size usually holds (a binocular
+    // sample record takes some 20 to 40 bytes), so that the index rarely has
+    // to grow and copy itself while the file is read.
+    constexpr std::uint64_t kBytesPerItemEstimate = 24;
+    constexpr std::uint64_t kMaxReserved = std::uint64_t{1} << 26;
+    const std::uint64_t expected = file.bodySize / kBytesPerItemEstimate + 1024;
+    file.index.reserve(static_cast<std::size_t>(expected < kMaxReserved ? expected : kMaxReserved));
     Scanner(file, tolerant).run();
-    // The index lives as long as the file: give back the growth slack.
-    if (file.index.capacity() - file.index.size() > file.index.size() / 16) file.index.shrink_to_fit();
+    // The index lives as long as the file: give back a large slack.
+    if (file.index.capacity() - file.index.size() > file.index.size() / 4) file.index.shrink_to_fit();
 }
 
 }  // namespace vok

@@ -102,6 +102,11 @@ VOKFile* openRecording(const char* path, const OpenOptions& options, const float
                                           file->tempFileName);
     }
     file->fixupDisabled = (options.consistency & VOK_NO_TIME_FIXUP) != 0;
+    {
+        const std::int64_t total = static_cast<FileInputStream&>(*reader.stream).size();
+        const std::uint64_t at = reader.stream->position();
+        file->bodySize = total > 0 && static_cast<std::uint64_t>(total) > at ? static_cast<std::uint64_t>(total) - at : 0;
+    }
     preScan(*file, options.tolerant());
     if (options.level() != 0) checkConsistency(*file);
     return file.release();

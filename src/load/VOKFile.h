@@ -53,6 +53,7 @@ struct VOKFile {
     vok::RecordReader reader;
     std::string preambleText;
     std::string tempFileName;  // set for a compressed recording; deleted at close
+    std::uint64_t bodySize = 0;  // bytes of the record stream, when known
 
     // ---- options ----
     vok::OpenOptions options;
