@@ -1,0 +1,172 @@
+// The tables that `vok export` writes, their columns, and the row writer
+// that lays out fields in CSV, TSV or JSON Lines.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "Output.h"
+
+namespace voktool {
+
+enum class Table { Samples, Events, Messages, Buttons, Inputs, Recordings, Trials };
+
+inline constexpr Table kAllTables[] = {Table::Samples, Table::Events,     Table::Messages, Table::Buttons,
+                                       Table::Inputs,  Table::Recordings, Table::Trials};
+
+std::string_view tableName(Table table);
+bool tableFromName(std::string_view name, Table& table);
+
+// Which columns a table shows unless --columns names them.
+enum class ColumnGroup : std::uint8_t {
+    Default,     // always
+    Trial,       // when trials are asked for
+    Velocity,    // with --velocities
+    Optional,    // only when named
+};
+
+struct Column {
+    std::string_view name;
+    ColumnGroup group;
+    std::string_view description;
+    int id;  // the table's own column code
+};
+
+// Every column of a table, in output order.
+std::span<const Column> tableColumns(Table table);
+
+// Column codes of each table.
+namespace col {
+enum Sample : int {
+    STrial, SBlock, STime, SLeftGazeX, SLeftGazeY, SRightGazeX, SRightGazeY, SLeftPupilSize, SRightPupilSize,
+    SResolutionX, SResolutionY, SLeftPupilX, SLeftPupilY, SRightPupilX, SRightPupilY, SLeftHeadRefX,
+    SLeftHeadRefY, SRightHeadRefX, SRightHeadRefY, SInput, SButtons, SErrors, SFlags, SHeadDataType,
+    SHeadData0, SHeadData1, SHeadData2, SHeadData3, SHeadData4, SHeadData5, SHeadData6, SHeadData7,
+    // velocities, deg/s, and the speeds derived from them
+    SLeftGazeVelX, SLeftGazeVelY, SRightGazeVelX, SRightGazeVelY, SLeftGazeSpeed, SRightGazeSpeed,
+    SLeftHeadRefVelX, SLeftHeadRefVelY, SRightHeadRefVelX, SRightHeadRefVelY, SLeftPupilVelX, SLeftPupilVelY,
+    SRightPupilVelX, SRightPupilVelY, SLeftFastGazeVelX, SLeftFastGazeVelY, SRightFastGazeVelX,
+    SRightFastGazeVelY, SLeftFastHeadRefVelX, SLeftFastHeadRefVelY, SRightFastHeadRefVelX,
+    SRightFastHeadRefVelY, SLeftFastPupilVelX, SLeftFastPupilVelY, SRightFastPupilVelX, SRightFastPupilVelY,
+};
+enum Event : int {
+    ETrial, EBlock, EType, EEye, EStartTime, EEndTime, EDuration, EStartGazeX, EStartGazeY, EEndGazeX,
+    EEndGazeY, EAvgGazeX, EAvgGazeY, EStartPupilSize, EEndPupilSize, EAvgPupilSize, EAvgVelocity,
+    EPeakVelocity, EStartVelocity, EEndVelocity, EStartResolutionX, EStartResolutionY, EEndResolutionX,
+    EEndResolutionY, EStartHeadRefX, EStartHeadRefY, EEndHeadRefX, EEndHeadRefY, EAvgHeadRefX, EAvgHeadRefY,
+    EPair, EParsedBy, EFlags, EAmplitude,
+};
+enum Message : int { MTrial, MBlock, MTime, MText };
+enum Button : int { BTrial, BBlock, BTime, BButtons };
+enum Input : int { ITrial, IBlock, ITime, IInput };
+enum Recording : int {
+    RBlock, RStartTime, REndTime, RDuration, RSampleRate, REyes, RRecords, RFilter, RMode, RPupilType,
+    RPositionType, RSampleFlags, REventFlags, RMerged, RSamples, RFixations, RSaccades, RBlinks, RMessages,
+    RButtons, RInputs,
+};
+enum Trial : int {
+    TTrial, TBlock, TStartTime, TEndTime, TDuration, TStartMessage, TEndMessage,
+};
+}  // namespace col
+
+// Picks the columns of a table: the names given (in that order), or else
+// the default ones plus the groups switched on.  Throws std::invalid_argument
+// naming an unknown column.
+std::vector<const Column*> selectColumns(Table table, const std::vector<std::string>& names, bool trials,
+                                         bool velocities);
+
+// Lays out rows: header line, fields in column order, missing markers.
+class RowWriter {
+public:
+    // leadingName/leadingValue: an extra first column with the same value on
+    // every row (the recording's path when several are written together).
+    RowWriter(Output& out, Format format, std::string missing, std::vector<const Column*> columns,
+              std::string leadingName = {}, std::string leadingValue = {});
+
+    const std::vector<const Column*>& columns() const { return columns_; }
+    // The header line (nothing for JSON Lines).
+    void header();
+
+    // One row: begin(), then exactly one field call per column, then end().
+    void begin() {
+        field_ = 0;
+        if (format_ == Format::Jsonl) buf_->push_back('{');
+        if (!leadName_.empty()) {
+            next();
+            text(lead_);
+        }
+    }
+    void end() {
+        buf_->append(rowEnd_.data(), rowEnd_.data() + rowEnd_.size());
+        out_->maybeFlush();
+    }
+
+    void missing() {
+        next();
+        if (format_ == Format::Jsonl)
+            buf_->append(std::string_view("null"));
+        else
+            buf_->append(missing_.data(), missing_.data() + missing_.size());
+    }
+    void number(float v) {
+        next();
+        appendFloat(*buf_, v);
+    }
+    void number(double v) {
+        next();
+        appendDouble(*buf_, v);
+    }
+    void integer(std::int64_t v) {
+        next();
+        appendInt(*buf_, v);
+    }
+    // A time in ms, with ".5" for the second half of a millisecond.
+    void time(std::uint32_t ms, bool half) {
+        next();
+        appendUInt(*buf_, ms);
+        if (half) buf_->append(std::string_view(".5"));
+    }
+    void text(std::string_view v);
+    // A word from a fixed vocabulary (never needs quoting).
+    void word(std::string_view v);
+
+    // Per-value missing rules shared by the tables.
+    // A float that the library marks missing (1e8) or absent (-32768.0).
+    void measured(float v) {
+        if (v == VOK_MISSING || v == VOK_ABSENT || v != v)
+            missing();
+        else
+            number(v);
+    }
+
+    static constexpr float VOK_MISSING = 100000000.0f;
+    static constexpr float VOK_ABSENT = -32768.0f;
+
+private:
+    void next() {
+        if (format_ == Format::Jsonl) {
+            const std::string& k = keys_[field_];
+            buf_->append(k.data(), k.data() + k.size());
+        } else if (field_ != 0) {
+            buf_->push_back(separator_);
+        }
+        ++field_;
+    }
+
+    Output* out_;
+    fmt::memory_buffer* buf_;
+    Format format_;
+    char separator_;
+    std::string missing_;
+    std::vector<const Column*> columns_;
+    std::string leadName_;
+    std::string lead_;
+    std::vector<std::string> keys_;  // JSON: "{\"name\":" / ",\"name\":"
+    std::string rowEnd_;
+    std::size_t field_ = 0;
+};
+
+}  // namespace voktool
