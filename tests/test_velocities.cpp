@@ -7,6 +7,7 @@
 #include <array>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 
 #include "load/SampleWindow.h"
@@ -675,6 +676,83 @@ TEST(Velocities, RateScaledBands) {
     Series centreGap = s;
     centreGap[19] = kMissing;  // unused by the formula, but part of the window
     EXPECT_EQ(velocityRateScaled(false, centreGap.data(), 39, res, 250.0f), kMissing);
+}
+
+}  // namespace
+}  // namespace vok
+
+namespace vok {
+namespace {
+
+// The per-sample computation reads only the neighbours its formula needs and
+// shares one series between the normal and the fast form; on any window it
+// must give bit for bit what the one-pass-per-output reference gives.
+TEST(Velocities, SharedSeriesMatchesThePassByPassReference) {
+    std::uint32_t state = 12345;
+    auto next = [&] { return state = state * 1664525u + 1013904223u; };
+    for (int round = 0; round < 400; ++round) {
+        const int rates[] = {250, 500, 1000, 2000, 0, 333};
+        const int rate = rates[next() % 6];
+        const int revision = 2 + static_cast<int>(next() % 2);
+        const int step = rate >= 2000 ? 1 : rate >= 1000 ? 2 : rate >= 500 ? 4 : 8;
+        SampleWindow w;
+        for (int i = 0; i < 120; ++i) {
+            Sample s{};
+            s.flags = static_cast<std::uint16_t>(0x0001 | (next() % 8 == 0 ? 0 : 0x8000) | (next() % 8 == 0 ? 0 : 0x4000) |
+                                                 0x1000 | 0x0800 | 0x0400 | (next() % 2 ? 0x0200 : 0) |
+                                                 (next() % 3 ? 0x0100 : 0));
+            for (int e = 0; e < 2; ++e) {
+                auto value = [&] { return next() % 20 == 0 ? 1e8f : static_cast<float>(static_cast<int>(next() % 4000) - 2000) / 7.0f; };
+                s.gazeX[e] = value();
+                s.gazeY[e] = value();
+                s.headRefX[e] = value();
+                s.headRefY[e] = value();
+                s.pupilX[e] = value();
+                s.pupilY[e] = value();
+                s.pupilSize[e] = static_cast<float>(next() % 40);
+            }
+            s.resolutionX = next() % 10 == 0 ? 1e8f : 20.0f + static_cast<float>(next() % 30);
+            s.resolutionY = 21.0f;
+            // Mostly regular keys, now and then a gap.
+            const std::uint64_t key = 1000 + static_cast<std::uint64_t>(i) * step + (next() % 30 == 0 ? 3 : 0);
+            w.append(s, key);
+        }
+        const float resX = next() % 4 == 0 ? 33.0f : 1e8f;
+        const float resY = 34.0f;
+        for (int slot = 0; slot < w.count(); slot += 7) {
+            Sample fast = w.slot(slot);
+            Sample reference = fast;
+            for (float* v = fast.gazeVelX; v < fast.fastPupilVelY + 2; ++v) *v = -1.0f;
+            for (float* v = reference.gazeVelX; v < reference.fastPupilVelY + 2; ++v) *v = -1.0f;
+            computeSampleVelocities(w, fast, resX, resY, rate, revision);
+
+            Neighbourhood all;
+            findNeighbours(w, reference, rate, all);
+            struct Pass {
+                bool isFast;
+                int group;
+                float (Sample::*x)[2];
+                float (Sample::*y)[2];
+            };
+            const Pass passes[] = {
+                {false, kGroupGaze, &Sample::gazeVelX, &Sample::gazeVelY},
+                {false, kGroupHeadRef, &Sample::headRefVelX, &Sample::headRefVelY},
+                {false, kGroupPupil, &Sample::pupilVelX, &Sample::pupilVelY},
+                {true, kGroupGaze, &Sample::fastGazeVelX, &Sample::fastGazeVelY},
+                {true, kGroupHeadRef, &Sample::fastHeadRefVelX, &Sample::fastHeadRefVelY},
+                {true, kGroupPupil, &Sample::fastPupilVelX, &Sample::fastPupilVelY},
+            };
+            for (int eye = 0; eye < 2; ++eye) {
+                if ((reference.flags & (eye == 0 ? 0x8000 : 0x4000)) == 0) continue;
+                for (const Pass& p : passes) {
+                    velocityForAxis(p.isFast, p.group, rate, resX, resY, all, eye, revision, reference.*p.x,
+                                    reference.*p.y);
+                }
+            }
+            ASSERT_EQ(std::memcmp(&fast, &reference, sizeof fast), 0)
+                << "round " << round << " slot " << slot << " rate " << rate << " revision " << revision;
+        }
+    }
 }
 
 }  // namespace

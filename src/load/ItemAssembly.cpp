@@ -87,6 +87,7 @@ void fillSampleWindow(VOKFile& file, std::uint32_t i) {
         } else {
             reader.stream->seek(e.position);
             reader.pendingTag = e.tag;
+            reader.restoreBlockValuesAt(e.position);
             setVelocitiesMissing(decoded);
             const int result = decodeSample(reader, &decoded, static_cast<std::uint32_t>(key >> 1));
             if (result < 0) {
@@ -172,6 +173,7 @@ int loadItem(VOKFile& file, std::uint32_t i) {
             RecordReader& reader = file.reader;
             reader.stream->seek(e.position);
             reader.pendingTag = e.tag;
+            reader.restoreBlockValuesAt(e.position);
             Event ev{};
             const int result = decodeEvent(reader, &ev);
             if (result < 0) {
@@ -195,6 +197,10 @@ int loadItem(VOKFile& file, std::uint32_t i) {
             out.sample = *slot;
             setVelocitiesMissing(out.sample);
             if (file.currentRecording != nullptr) {
+                if (!file.computeVelocities) {
+                    setRecordTag(out, kTagIsSample);
+                    return 0;
+                }
                 const float* res = file.resolutionOverride;
                 computeSampleVelocities(file.window, out.sample, res[0], res[1],
                                         truncRate(file.currentRecording->sampleRate),

@@ -109,6 +109,7 @@ private:
         Event ev{};
         const int result = tolerant_ ? decodeEventTolerant(r_, &ev) : decodeEvent(r_, &ev);
         noteTimes(ev.startTime, ev.endTime);
+        if (result == 0 && (ev.type == STARTSAMPLES || ev.type == STARTEVENTS)) r_.noteBlockValues();
         if (result < 0) {
             log("error reading vok file 1\n");
             if (!tolerant_) throw VOKException("Error reading event - type(preScan)");

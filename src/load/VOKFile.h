@@ -67,6 +67,10 @@ struct VOKFile {
     std::uint32_t fixupBase = 0;
     bool fixupDisabled = false;
 
+    // Benchmarks switch this off to measure the walk without the velocity
+    // computation; clients always get velocities.
+    bool computeVelocities = true;
+
     VOKFile();
 };
 

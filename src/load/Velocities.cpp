@@ -232,14 +232,15 @@ void velocityForAxis(bool fast, int group, int rate, float resX, float resY,
 }
 
 void findNeighbours(const SampleWindow& window, const Sample& sample, int rate,
-                    Neighbourhood& neighbourhood) {
+                    Neighbourhood& neighbourhood, int reach) {
     neighbourhood.fill(nullptr);
     neighbourhood[kNeighbourhoodCentre] = &sample;
     if (rate <= 0) return;
+    if (reach > kNeighbourReach) reach = kNeighbourReach;
 
     const float period = static_cast<float>(1000.0 / rate);
     const std::uint64_t key = sample.timeHalfMs;
-    for (int j = kNeighbourReach; j >= 1; --j) {
+    for (int j = reach; j >= 1; --j) {
         std::uint64_t offset = 0;
         if (!neighbourOffset(j, period, offset)) continue;
         if (offset <= key) {
@@ -259,31 +260,105 @@ void findNeighbours(const SampleWindow& window, const Sample& sample, int rate,
     }
 }
 
+namespace {
+
+// How many neighbours on each side the chosen formula reads: the classic
+// formulas use two, the rate-scaled ones half their window.  Neighbours
+// further out cannot change any result, so they are neither looked up nor
+// read.
+int neighbourReach(int rate, int trackerRevision) {
+    if (trackerRevision < 3) return 2;
+    const float r = static_cast<float>(rate);
+    if (r < 500.0f) return 2;
+    if (r < 1000.0f) return 4;
+    if (r < 2000.0f) return 9;
+    return kNeighbourReach;
+}
+
+struct GroupFields {
+    int group;
+    std::uint16_t flag;
+    float (Sample::*x)[2];
+    float (Sample::*y)[2];
+    float (Sample::*outX)[2];
+    float (Sample::*outY)[2];
+    float (Sample::*fastX)[2];
+    float (Sample::*fastY)[2];
+};
+constexpr GroupFields kGroups[] = {
+    {kGroupGaze, VOK_SAMPLE_GAZE, &Sample::gazeX, &Sample::gazeY, &Sample::gazeVelX, &Sample::gazeVelY,
+     &Sample::fastGazeVelX, &Sample::fastGazeVelY},
+    {kGroupHeadRef, VOK_SAMPLE_HEADREF, &Sample::headRefX, &Sample::headRefY, &Sample::headRefVelX,
+     &Sample::headRefVelY, &Sample::fastHeadRefVelX, &Sample::fastHeadRefVelY},
+    {kGroupPupil, VOK_SAMPLE_PUPILXY, &Sample::pupilX, &Sample::pupilY, &Sample::pupilVelX, &Sample::pupilVelY,
+     &Sample::fastPupilVelX, &Sample::fastPupilVelY},
+};
+
+// The position pair of one neighbour, as positionPair gives it, for an eye
+// that is 0 or 1.
+inline void neighbourPair(const Sample* n, int eye, const GroupFields& g, float& x, float& y) {
+    x = kMissing;
+    y = kMissing;
+    if (n == nullptr) return;
+    const unsigned eyeBit = eye == 0 ? VOK_SAMPLE_LEFT : VOK_SAMPLE_RIGHT;
+    if ((n->flags & eyeBit) == 0) return;
+    if ((n->flags & VOK_SAMPLE_PUPILSIZE) != 0 && n->pupilSize[eye] < kMinPupilSize) return;
+    if ((n->flags & g.flag) == 0) return;
+    x = (n->*g.x)[eye];
+    y = (n->*g.y)[eye];
+}
+
+}  // namespace
+
 int computeSampleVelocities(const SampleWindow& window, Sample& sample, float resX, float resY,
                             int rate, int trackerRevision) {
+    const int reach = neighbourReach(rate, trackerRevision);
     Neighbourhood neighbourhood;
-    findNeighbours(window, sample, rate, neighbourhood);
+    findNeighbours(window, sample, rate, neighbourhood, reach);
 
-    struct Pass {
-        bool fast;
-        int group;
-        float (Sample::*outX)[2];
-        float (Sample::*outY)[2];
-    };
-    static constexpr Pass kPasses[] = {
-        {false, kGroupGaze, &Sample::gazeVelX, &Sample::gazeVelY},
-        {false, kGroupHeadRef, &Sample::headRefVelX, &Sample::headRefVelY},
-        {false, kGroupPupil, &Sample::pupilVelX, &Sample::pupilVelY},
-        {true, kGroupGaze, &Sample::fastGazeVelX, &Sample::fastGazeVelY},
-        {true, kGroupHeadRef, &Sample::fastHeadRefVelX, &Sample::fastHeadRefVelY},
-        {true, kGroupPupil, &Sample::fastPupilVelX, &Sample::fastPupilVelY},
-    };
+    const float rateF = static_cast<float>(rate);
+    const bool classic = trackerRevision < 3;
     static constexpr unsigned kEyeBits[2] = {VOK_SAMPLE_LEFT, VOK_SAMPLE_RIGHT};
+    constexpr int h = kNeighbourhoodCentre;
     for (int eye = 0; eye < 2; ++eye) {
         if ((sample.flags & kEyeBits[eye]) == 0) continue;
-        for (const Pass& pass : kPasses) {
-            velocityForAxis(pass.fast, pass.group, rate, resX, resY, neighbourhood, eye,
-                            trackerRevision, sample.*pass.outX, sample.*pass.outY);
+        for (const GroupFields& g : kGroups) {
+            // The same series serves the normal and the fast form.
+            float xs[kNeighbourhoodSize];
+            float ys[kNeighbourhoodSize];
+            for (int i = h - reach; i <= h + reach; ++i) {
+                neighbourPair(neighbourhood[static_cast<std::size_t>(i)], eye, g, xs[i], ys[i]);
+            }
+            const float cx = xs[h];
+            const float cy = ys[h];
+            float rx = kMissing;
+            float ry = kMissing;
+            if (resX != kMissing) {
+                rx = resX;
+                ry = resY;
+            } else if (g.group == kGroupHeadRef && present(cx) && present(cy)) {
+                headRefResolution(cx, cy, rx, ry);
+            } else if (usableResolution(sample.resolutionX) && usableResolution(sample.resolutionY)) {
+                rx = sample.resolutionX;
+                ry = sample.resolutionY;
+            }
+            float normalX = kMissing, normalY = kMissing, fastX = kMissing, fastY = kMissing;
+            if (rx != kMissing && rx > kMinResolution) {
+                normalX = classic ? velocityClassic(false, xs, kNeighbourhoodSize, rx, rateF)
+                                  : velocityRateScaled(false, xs, kNeighbourhoodSize, rx, rateF);
+                fastX = classic ? velocityClassic(true, xs, kNeighbourhoodSize, rx, rateF)
+                                : velocityRateScaled(true, xs, kNeighbourhoodSize, rx, rateF);
+            }
+            if (ry != kMissing && ry > kMinResolution) {
+                normalY = classic ? velocityClassic(false, ys, kNeighbourhoodSize, ry, rateF)
+                                  : velocityRateScaled(false, ys, kNeighbourhoodSize, ry, rateF);
+                fastY = classic ? velocityClassic(true, ys, kNeighbourhoodSize, ry, rateF)
+                                : velocityRateScaled(true, ys, kNeighbourhoodSize, ry, rateF);
+            }
+            (sample.*g.outX)[eye] = normalX;
+            (sample.*g.outY)[eye] = normalY;
+            (sample.*g.fastX)[eye] = fastX;
+            (sample.*g.fastY)[eye] = fastY;
         }
     }
     return 0;

@@ -40,9 +40,10 @@ int computeSampleVelocities(const SampleWindow& window, Sample& sample, float re
 // after, each offset being trunc(j * period * 2) half-milliseconds with the
 // period 1000 / rate in f32.  Offsets that cannot be represented, a rate of
 // 0 or below, and keys that would fall below 0 or past the largest key give
-// no neighbour.  Position 19 is &sample.
+// no neighbour.  Position 19 is &sample.  Only the reach neighbours nearest
+// on each side are looked up (all 19 by default).
 void findNeighbours(const SampleWindow& window, const Sample& sample, int rate,
-                    Neighbourhood& neighbourhood);
+                    Neighbourhood& neighbourhood, int reach = 19);
 
 // Computes outX[eye] and outY[eye] for one group and form from the
 // neighbourhood (position 19 is the sample); 1e8 where not computable.

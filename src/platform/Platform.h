@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 namespace vok::platform {
 
@@ -36,5 +37,33 @@ bool removeFile(const char* path);
 
 // True when text is well-formed UTF-8.
 bool isValidUtf8(const char* text);
+
+// ---- processes: finding and running helper programs ----
+
+// Full path of the process's main executable (not of this library); empty
+// when the system cannot tell it.
+std::string executablePath();
+
+// The character that separates the entries of the program search path:
+// ';' on Windows, ':' elsewhere.
+char searchPathSeparator();
+
+// Appends directory as the last entry of the PATH environment variable;
+// false when PATH is unset or cannot be changed.
+bool appendToSearchPath(const char* directory);
+
+// The current working directory; empty when it cannot be read.
+std::string currentDirectory();
+
+// Changes the current working directory; true on success.
+bool changeDirectory(const char* path);
+
+// Runs a program with the given arguments and waits for it.  arguments[0]
+// names the program, which is looked up on the search path as a command
+// interpreter would; no command interpreter is involved, so spaces and
+// shell characters in the arguments reach the program unchanged.  Standard
+// input, output and error are inherited.  Returns the program's exit status,
+// or -1 when it could not be started or did not end normally.
+int runProgram(const std::vector<std::string>& arguments);
 
 }  // namespace vok::platform

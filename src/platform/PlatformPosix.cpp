@@ -1,15 +1,23 @@
 // POSIX implementation of the platform layer.  File names are byte strings
 // here, so a UTF-8 name opens as it is and needs no second, wide try.
 #include <fcntl.h>
+#include <spawn.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
+#if defined(__APPLE__)
+#include <mach-o/dyld.h>
+#endif
 
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "platform/Platform.h"
+
+extern char** environ;
 
 namespace vok::platform {
 
@@ -58,5 +66,70 @@ std::FILE* createTempFile(const char* prefix, std::string& name) {
 }
 
 bool removeFile(const char* path) { return std::remove(path) == 0; }
+
+std::string executablePath() {
+#if defined(__APPLE__)
+    std::uint32_t size = 0;
+    _NSGetExecutablePath(nullptr, &size);
+    std::string path(size, '\0');
+    if (size == 0 || _NSGetExecutablePath(path.data(), &size) != 0) return {};
+    path.resize(std::strlen(path.c_str()));
+    return path;
+#else
+    // The link names the executable the kernel started; it does not change
+    // when the current directory does.
+    std::vector<char> buffer(256);
+    for (;;) {
+        ssize_t n = readlink("/proc/self/exe", buffer.data(), buffer.size());
+        if (n < 0) return {};
+        if (static_cast<std::size_t>(n) < buffer.size()) {
+            return std::string(buffer.data(), static_cast<std::size_t>(n));
+        }
+        if (buffer.size() >= 65536) return {};
+        buffer.resize(buffer.size() * 2);
+    }
+#endif
+}
+
+char searchPathSeparator() { return ':'; }
+
+bool appendToSearchPath(const char* directory) {
+    const char* old = std::getenv("PATH");
+    if (old == nullptr) return false;
+    std::string value = old;
+    value += searchPathSeparator();
+    value += directory;
+    return setenv("PATH", value.c_str(), 1) == 0;
+}
+
+std::string currentDirectory() {
+    std::vector<char> buffer(1024);
+    for (;;) {
+        if (getcwd(buffer.data(), buffer.size()) != nullptr) return buffer.data();
+        if (errno != ERANGE || buffer.size() >= 65536) return {};
+        buffer.resize(buffer.size() * 2);
+    }
+}
+
+bool changeDirectory(const char* path) { return chdir(path) == 0; }
+
+int runProgram(const std::vector<std::string>& arguments) {
+    if (arguments.empty() || arguments[0].empty()) return -1;
+    std::vector<char*> argv;
+    argv.reserve(arguments.size() + 1);
+    for (const std::string& a : arguments) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    pid_t pid = 0;
+    // posix_spawnp searches PATH as the shell does, but no shell parses
+    // the arguments.
+    if (posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0) return -1;
+    int status = 0;
+    for (;;) {
+        pid_t r = waitpid(pid, &status, 0);
+        if (r == pid) break;
+        if (r < 0 && errno != EINTR) return -1;
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
 
 }  // namespace vok::platform

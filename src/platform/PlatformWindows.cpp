@@ -6,6 +6,7 @@
 #include <io.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -77,5 +78,112 @@ std::FILE* createTempFile(const char* prefix, std::string& name) {
 }
 
 bool removeFile(const char* path) { return std::remove(path) == 0; }
+
+std::string executablePath() {
+    // The module handle of the main executable, not of this library.
+    HMODULE self = GetModuleHandleA(nullptr);
+    std::vector<char> buffer(MAX_PATH + 1);
+    for (;;) {
+        DWORD n = GetModuleFileNameA(self, buffer.data(), static_cast<DWORD>(buffer.size()));
+        if (n == 0) return {};
+        if (n < buffer.size() - 1) return std::string(buffer.data(), n);
+        // A full buffer means the name was cut.
+        if (buffer.size() >= 32768) return {};
+        buffer.resize(buffer.size() * 2);
+    }
+}
+
+char searchPathSeparator() { return ';'; }
+
+bool appendToSearchPath(const char* directory) {
+    const char* old = std::getenv("PATH");
+    if (old == nullptr) return false;
+    std::string value = old;
+    value += searchPathSeparator();
+    value += directory;
+    // The runtime's copy of the environment and the process environment
+    // block that CreateProcess searches are both updated.
+    if (_putenv_s("PATH", value.c_str()) != 0) return false;
+    return SetEnvironmentVariableA("PATH", value.c_str()) != 0;
+}
+
+std::string currentDirectory() {
+    DWORD needed = GetCurrentDirectoryA(0, nullptr);
+    if (needed == 0) return {};
+    std::vector<char> buffer(needed + 1);
+    DWORD n = GetCurrentDirectoryA(static_cast<DWORD>(buffer.size()), buffer.data());
+    if (n == 0 || n >= buffer.size()) return {};
+    return std::string(buffer.data(), n);
+}
+
+bool changeDirectory(const char* path) { return SetCurrentDirectoryA(path) != 0; }
+
+namespace {
+
+// Quotes one argument so that the child's runtime (CommandLineToArgvW
+// rules) hands it over unchanged: backslashes are literal except before a
+// quote, where each one is doubled.
+std::string quoteArgument(const std::string& arg) {
+    if (!arg.empty() && arg.find_first_of(" \t\n\v\"") == std::string::npos) return arg;
+    std::string out = "\"";
+    for (std::size_t i = 0;; ++i) {
+        std::size_t backslashes = 0;
+        while (i < arg.size() && arg[i] == '\\') {
+            ++i;
+            ++backslashes;
+        }
+        if (i == arg.size()) {
+            out.append(backslashes * 2, '\\');
+            break;
+        }
+        if (arg[i] == '"') {
+            out.append(backslashes * 2 + 1, '\\');
+        } else {
+            out.append(backslashes, '\\');
+        }
+        out.push_back(arg[i]);
+    }
+    out.push_back('"');
+    return out;
+}
+
+}  // namespace
+
+int runProgram(const std::vector<std::string>& arguments) {
+    if (arguments.empty() || arguments[0].empty()) return -1;
+    // The program name is split off by CreateProcess itself, which knows
+    // only quotes; a name cannot contain a quote.
+    const std::string& program = arguments[0];
+    if (program.find('"') != std::string::npos) return -1;
+    std::string commandLine = "\"" + program + "\"";
+    for (std::size_t i = 1; i < arguments.size(); ++i) {
+        commandLine += ' ';
+        commandLine += quoteArgument(arguments[i]);
+    }
+    std::vector<char> mutableLine(commandLine.begin(), commandLine.end());
+    mutableLine.push_back('\0');
+
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    startup.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
+    startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+    PROCESS_INFORMATION process{};
+    // No application name: CreateProcess looks the program up (with ".exe"
+    // added) in the host program's directory, the current directory, the
+    // system directories and PATH.  No command interpreter runs.
+    if (!CreateProcessA(nullptr, mutableLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                        &startup, &process)) {
+        return -1;
+    }
+    WaitForSingleObject(process.hProcess, INFINITE);
+    DWORD exitCode = 0;
+    BOOL known = GetExitCodeProcess(process.hProcess, &exitCode);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    if (!known) return -1;
+    return static_cast<int>(exitCode);
+}
 
 }  // namespace vok::platform
