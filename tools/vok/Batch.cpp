@@ -115,9 +115,9 @@ int runBatch(const std::vector<std::string>& paths, int jobs, Output& out, const
         // write something, so the separator never dangles.
         for (const std::string& path : paths) {
             if (anyOutput) out.append(join.separator);
-            const std::uint64_t start = out.bytesWritten() + out.buffer().size();
+            const std::uint64_t start = out.total();
             worst = std::max(worst, task(path, out, anyOutput));
-            const std::uint64_t after = out.bytesWritten() + out.buffer().size();
+            const std::uint64_t after = out.total();
             if (after > start) anyOutput = true;
         }
         out.append(join.suffix);
@@ -174,7 +174,6 @@ int runBatch(const std::vector<std::string>& paths, int jobs, Output& out, const
                 skipping = false;
             }
             out.append(data);
-            out.maybeFlush();
             chunkHasOutput = true;
         }
         out.flush();

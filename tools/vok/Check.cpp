@@ -196,13 +196,13 @@ void classifyRecordFailure(const std::vector<std::string>& tolerantLog, const st
         findings.add("damaged-record", fmt::format("{}; {}", strictReason, detail));
 }
 
+void listProblems(fmt::memory_buffer& b, const Findings& f);
+
 void writeReport(Output& out, const std::string& path, const CheckOptions& options, const Findings& f) {
-    auto& b = out.buffer();
+    fmt::memory_buffer b;
     if (options.json) {
         nlohmann::ordered_json j;
-        fmt::memory_buffer name;
-        appendJsonString(name, path);
-        j["path"] = nlohmann::ordered_json::parse(std::string_view(name.data(), name.size()));
+        j["path"] = nlohmann::ordered_json::parse(jsonQuoted(path));
         j["sound"] = f.empty();
         nlohmann::ordered_json list = nlohmann::ordered_json::array();
         for (const ProblemKind& k : kKinds) {
@@ -210,9 +210,7 @@ void writeReport(Output& out, const std::string& path, const CheckOptions& optio
             if (it == f.all().end()) continue;
             nlohmann::ordered_json messages = nlohmann::ordered_json::array();
             for (const std::string& m : it->second.messages) {
-                fmt::memory_buffer mb;
-                appendJsonString(mb, m);
-                messages.push_back(nlohmann::ordered_json::parse(std::string_view(mb.data(), mb.size())));
+                messages.push_back(nlohmann::ordered_json::parse(jsonQuoted(m)));
             }
             list.push_back({{"kind", k.name},
                             {"severity", k.severity == Severity::Error ? "error" : "warning"},
@@ -226,6 +224,7 @@ void writeReport(Output& out, const std::string& path, const CheckOptions& optio
     if (options.verbosity == 0) return;
     if (f.empty()) {
         fmt::format_to(fmt::appender(b), "{}: ok\n", path);
+        out.append(std::string_view(b.data(), b.size()));
         return;
     }
     std::string kinds;
@@ -235,7 +234,11 @@ void writeReport(Output& out, const std::string& path, const CheckOptions& optio
         kinds += k.name;
     }
     fmt::format_to(fmt::appender(b), "{}: damaged ({})\n", path, kinds);
-    if (options.verbosity < 2) return;
+    if (options.verbosity >= 2) listProblems(b, f);
+    out.append(std::string_view(b.data(), b.size()));
+}
+
+void listProblems(fmt::memory_buffer& b, const Findings& f) {
     for (const ProblemKind& k : kKinds) {
         auto it = f.all().find(std::string(k.name));
         if (it == f.all().end()) continue;

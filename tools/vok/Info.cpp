@@ -64,9 +64,7 @@ std::string countsText(const ItemCounts& c) {
 
 // Text that is safe inside JSON: invalid UTF-8 is replaced.
 std::string jsonSafe(std::string_view text) {
-    fmt::memory_buffer b;
-    appendJsonString(b, text);
-    return ordered_json::parse(std::string_view(b.data(), b.size())).get<std::string>();
+    return ordered_json::parse(jsonQuoted(text)).get<std::string>();
 }
 
 void writeJson(Output& out, const std::string& path, const InfoOptions& options, const Summary& s) {
@@ -129,7 +127,7 @@ void writeJson(Output& out, const std::string& path, const InfoOptions& options,
 }
 
 void writeText(Output& out, const std::string& path, const InfoOptions& options, const Summary& s) {
-    auto& b = out.buffer();
+    fmt::memory_buffer b;
     auto line = [&](std::string_view label, std::string_view value) {
         fmt::format_to(fmt::appender(b), "  {:<17}{}\n", label, value);
     };
@@ -172,6 +170,7 @@ void writeText(Output& out, const std::string& path, const InfoOptions& options,
         for (const std::string& d : s.readDiagnostics) fmt::format_to(fmt::appender(b), "    {}\n", d);
     }
     if (s.unreadable != 0) line("unreadable items", fmt::format("{}", s.unreadable));
+    out.append(std::string_view(b.data(), b.size()));
 }
 
 }  // namespace

@@ -2,6 +2,8 @@
 
 #include <stdexcept>
 
+#include <fmt/format.h>
+
 namespace voktool {
 
 namespace {
@@ -228,7 +230,6 @@ std::vector<const Column*> selectColumns(Table table, const std::vector<std::str
 RowWriter::RowWriter(Output& out, Format format, std::string missing, std::vector<const Column*> columns,
                      std::string leadingName, std::string leadingValue)
     : out_(&out),
-      buf_(&out.buffer()),
       format_(format),
       separator_(format == Format::Tsv ? '\t' : ','),
       missing_(std::move(missing)),
@@ -238,42 +239,36 @@ RowWriter::RowWriter(Output& out, Format format, std::string missing, std::vecto
     std::vector<std::string_view> names;
     if (!leadName_.empty()) names.push_back(leadName_);
     for (const Column* c : columns_) names.push_back(c->name);
-    for (std::size_t i = 0; i < names.size(); ++i)
+    rowRoom_ = 8;
+    for (std::size_t i = 0; i < names.size(); ++i) {
         keys_.push_back(fmt::format("{}\"{}\":", i == 0 ? "" : ",", names[i]));
-    rowEnd_ = format == Format::Jsonl ? "}\n" : "\n";
+        // The longest number (24), a separator or key, or the missing text.
+        rowRoom_ += keys_.back().size() + 32 + missing_.size();
+    }
 }
 
 void RowWriter::header() {
     if (format_ == Format::Jsonl) return;
-    bool first = true;
+    std::string line;
     auto put = [&](std::string_view name) {
-        if (!first) buf_->push_back(separator_);
-        first = false;
-        buf_->append(name.data(), name.data() + name.size());
+        if (!line.empty()) line.push_back(separator_);
+        line.append(name);
     };
     if (!leadName_.empty()) put(leadName_);
     for (const Column* c : columns_) put(c->name);
-    buf_->push_back('\n');
-    out_->maybeFlush();
+    line.push_back('\n');
+    out_->append(line);
 }
 
 void RowWriter::text(std::string_view v) {
     next();
+    // Make room for the text in any encoding, keeping the row so far.
+    out_->commit(p_);
+    p_ = out_->reserve(textRoom(v.size()) + rowRoom_);
     if (format_ == Format::Jsonl)
-        appendJsonString(*buf_, v);
+        p_ = writeJsonString(p_, v);
     else
-        appendDelimitedText(*buf_, v, separator_);
-}
-
-void RowWriter::word(std::string_view v) {
-    next();
-    if (format_ == Format::Jsonl) {
-        buf_->push_back('"');
-        buf_->append(v.data(), v.data() + v.size());
-        buf_->push_back('"');
-    } else {
-        buf_->append(v.data(), v.data() + v.size());
-    }
+        p_ = writeDelimitedText(p_, v, separator_);
 }
 
 }  // namespace voktool

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <span>
 #include <string>
 #include <string_view>
@@ -79,6 +80,8 @@ std::vector<const Column*> selectColumns(Table table, const std::vector<std::str
                                          bool velocities);
 
 // Lays out rows: header line, fields in column order, missing markers.
+// Fields are written straight into the output's buffer; each row reserves
+// room for its numeric fields up front, and text fields reserve their own.
 class RowWriter {
 public:
     // leadingName/leadingValue: an extra first column with the same value on
@@ -92,48 +95,59 @@ public:
 
     // One row: begin(), then exactly one field call per column, then end().
     void begin() {
+        p_ = out_->reserve(rowRoom_);
         field_ = 0;
-        if (format_ == Format::Jsonl) buf_->push_back('{');
-        if (!leadName_.empty()) {
-            next();
-            text(lead_);
-        }
+        if (format_ == Format::Jsonl) *p_++ = '{';
+        if (!leadName_.empty()) text(lead_);
     }
     void end() {
-        buf_->append(rowEnd_.data(), rowEnd_.data() + rowEnd_.size());
-        out_->maybeFlush();
+        if (format_ == Format::Jsonl) *p_++ = '}';
+        *p_++ = '\n';
+        out_->commit(p_);
     }
 
     void missing() {
         next();
-        if (format_ == Format::Jsonl)
-            buf_->append(std::string_view("null"));
-        else
-            buf_->append(missing_.data(), missing_.data() + missing_.size());
+        if (format_ == Format::Jsonl) {
+            std::memcpy(p_, "null", 4);
+            p_ += 4;
+        } else if (!missing_.empty()) {
+            std::memcpy(p_, missing_.data(), missing_.size());
+            p_ += missing_.size();
+        }
     }
     void number(float v) {
         next();
-        appendFloat(*buf_, v);
+        p_ = writeFloat(p_, v);
     }
     void number(double v) {
         next();
-        appendDouble(*buf_, v);
+        p_ = writeDouble(p_, v);
     }
     void integer(std::int64_t v) {
         next();
-        appendInt(*buf_, v);
+        p_ = writeInt(p_, v);
     }
     // A time in ms, with ".5" for the second half of a millisecond.
     void time(std::uint32_t ms, bool half) {
         next();
-        appendUInt(*buf_, ms);
-        if (half) buf_->append(std::string_view(".5"));
+        p_ = writeUInt(p_, ms);
+        if (half) {
+            p_[0] = '.';
+            p_[1] = '5';
+            p_ += 2;
+        }
     }
     void text(std::string_view v);
     // A word from a fixed vocabulary (never needs quoting).
-    void word(std::string_view v);
+    void word(std::string_view v) {
+        next();
+        if (format_ == Format::Jsonl) *p_++ = '"';
+        std::memcpy(p_, v.data(), v.size());
+        p_ += v.size();
+        if (format_ == Format::Jsonl) *p_++ = '"';
+    }
 
-    // Per-value missing rules shared by the tables.
     // A float that the library marks missing (1e8) or absent (-32768.0).
     void measured(float v) {
         if (v == VOK_MISSING || v == VOK_ABSENT || v != v)
@@ -149,15 +163,15 @@ private:
     void next() {
         if (format_ == Format::Jsonl) {
             const std::string& k = keys_[field_];
-            buf_->append(k.data(), k.data() + k.size());
+            std::memcpy(p_, k.data(), k.size());
+            p_ += k.size();
         } else if (field_ != 0) {
-            buf_->push_back(separator_);
+            *p_++ = separator_;
         }
         ++field_;
     }
 
     Output* out_;
-    fmt::memory_buffer* buf_;
     Format format_;
     char separator_;
     std::string missing_;
@@ -165,7 +179,8 @@ private:
     std::string leadName_;
     std::string lead_;
     std::vector<std::string> keys_;  // JSON: "{\"name\":" / ",\"name\":"
-    std::string rowEnd_;
+    std::size_t rowRoom_ = 0;        // room for one row without its texts
+    char* p_ = nullptr;
     std::size_t field_ = 0;
 };
 

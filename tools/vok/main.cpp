@@ -162,7 +162,7 @@ int resolveJobs(int jobs) {
 }
 
 void listColumns(Output& out, const std::vector<Table>& tables) {
-    auto& b = out.buffer();
+    fmt::memory_buffer b;
     for (Table t : tables) {
         fmt::format_to(fmt::appender(b), "{}:\n", tableName(t));
         for (const Column& c : tableColumns(t)) {
@@ -173,6 +173,7 @@ void listColumns(Output& out, const std::vector<Table>& tables) {
             fmt::format_to(fmt::appender(b), "  {:<26}{}{}\n", c.name, c.description, when);
         }
     }
+    out.append(std::string_view(b.data(), b.size()));
     out.flush();
 }
 
