@@ -398,6 +398,153 @@ VOKAPI_EXPORT int vok_compute_physical_setup(float distance, float distance_bott
 VOKAPI_EXPORT void vok_calculate_ppd(float x_extent, float y_extent, Sample* sample, int eye,
                                      double* ppd_x, double* ppd_y);
 
+/* ------------------------------------------------------------------------ */
+/* Trials                                                                   */
+/* ------------------------------------------------------------------------ */
+
+/* A trial is a stretch of items.  With identifiers set, a trial runs from a
+ * message whose text contains the start identifier to a message whose text
+ * contains the end identifier, both included (messages containing "!V" never
+ * count); without an end message it ends just before the next start message
+ * or with the last recording block end before the next block start.  Without
+ * identifiers each recording block is one trial.  A start identifier
+ * "inPut_type_N" switches to input values: an INPUTEVENT whose input is N
+ * starts a trial, one whose input is the end identifier's value ends it.
+ *
+ * The trial list is built by the first trial call (every call below except
+ * the two identifier getters) and rebuilt by vok_set_trial_identifier().
+ * Building reads message and input items back from the file; the cursor and
+ * the current record are put back afterwards, but treat a trial call like a
+ * step: a record pointer obtained before it should be fetched again.  The
+ * jumps set the cursor to a trial's first item, so the next
+ * vok_get_next_data() returns that item.  Progress lines of these calls go
+ * to standard output. */
+
+/** Sets the trial identifiers and rebuilds the trial list at once.  The texts
+ *  are held by pointer, not copied: keep them alive while the file is open.
+ *  Either may be NULL.  The current trial keeps its number, which may then
+ *  name no trial of the new list.
+ *  @return 0, or -1 for a NULL handle */
+VOKAPI_EXPORT int vok_set_trial_identifier(VOKFile* file, const char* start, const char* end);
+
+/** @return the start identifier as stored (in input split mode the text
+ *  after the "inPut_type_" prefix), or NULL when none is set or the handle is
+ *  NULL */
+VOKAPI_EXPORT const char* vok_get_start_trial_identifier(VOKFile* file);
+/** @return the end identifier as stored, or NULL */
+VOKAPI_EXPORT const char* vok_get_end_trial_identifier(VOKFile* file);
+
+/** @return the number of trials; 0 for a NULL handle */
+VOKAPI_EXPORT int vok_get_trial_count(VOKFile* file);
+
+/** Makes `trial` (0-based) the current trial and moves the cursor to its
+ *  first item.  @return 0, or -1 (nothing changed) when there is no such
+ *  trial or the handle is NULL */
+VOKAPI_EXPORT int vok_jump_to_trial(VOKFile* file, int trial);
+
+/** Copies the current trial's header into *header; the cursor stays.
+ *  header->recording points into the handle.
+ *  @return 0, or -1 when header or the handle is NULL or there is no current
+ *  trial (before the first jump, or after a rebuild that shortened the list) */
+VOKAPI_EXPORT int vok_get_trial_header(VOKFile* file, Trial* header);
+
+/** Jump to the trial before / after the current one (right after opening,
+ *  "next" goes to trial 0).  @return 0, or -1 (nothing changed) when there is
+ *  none */
+VOKAPI_EXPORT int vok_goto_previous_trial(VOKFile* file);
+VOKAPI_EXPORT int vok_goto_next_trial(VOKFile* file);
+
+/** Jump to the first trial that starts (ends) at exactly the given time, ms.
+ *  @return 0, or -1 (nothing changed) when no trial starts (ends) then */
+VOKAPI_EXPORT int vok_goto_trial_with_start_time(VOKFile* file, unsigned int start_time);
+VOKAPI_EXPORT int vok_goto_trial_with_end_time(VOKFile* file, unsigned int end_time);
+
+/* ------------------------------------------------------------------------ */
+/* Bookmarks                                                                */
+/* ------------------------------------------------------------------------ */
+
+/* A bookmark is a saved cursor position: going to it makes the next
+ * vok_get_next_data() return the item it would have returned when the
+ * bookmark was set.  Bookmarks are kept in the order they were set (not by
+ * position), live until the file is closed and do not change the current
+ * trial.  Every call returns 0, or -1 on failure with nothing changed (also
+ * for a NULL handle or record); nothing is logged. */
+
+/** Saves the cursor in bookmark->id; setting the same position twice gives
+ *  the same id and one bookmark.  Fails at the end of the items. */
+VOKAPI_EXPORT int vok_set_bookmark(VOKFile* file, BookMark* bookmark);
+/** Forgets bookmark->id.  Fails when it is not a bookmark of the file. */
+VOKAPI_EXPORT int vok_free_bookmark(VOKFile* file, BookMark* bookmark);
+/** Moves the cursor to bookmark->id and makes it the current bookmark.
+ *  Fails when it is not a bookmark of the file. */
+VOKAPI_EXPORT int vok_goto_bookmark(VOKFile* file, BookMark* bookmark);
+/** Goes to the bookmark set after / before the current one (the current
+ *  bookmark is the first one right after opening).  Fails when there is
+ *  none. */
+VOKAPI_EXPORT int vok_goto_next_bookmark(VOKFile* file);
+VOKAPI_EXPORT int vok_goto_previous_bookmark(VOKFile* file);
+
+/* ------------------------------------------------------------------------ */
+/* Extra message file                                                       */
+/* ------------------------------------------------------------------------ */
+
+/** Names the extra message file that later opens with loadEvents bit 1 (2)
+ *  read; files already open are not affected.  The name is copied.  NULL
+ *  clears it, so that "mb_messages.log" in the recording's folder is read
+ *  again; an empty name reads no file.  Library-wide, not thread-safe.
+ *
+ *  The file is a text log whose lines start with a time on the logging
+ *  program's clock.  A line containing "TRACKER_TIME" ("<local> <word>
+ *  <number> <tracker>") ties that clock to the tracker's; lines before the
+ *  first one are ignored, and each later line's time is converted with the
+ *  most recent one.  Lines without a readable leading number, or whose time
+ *  would be negative or beyond the 32-bit clock, are left out.  When the log
+ *  ends with a "Quit logger" line, its lines are merged into the item stream
+ *  by time as MESSAGEEVENT items whose text is the rest of the line after the
+ *  time (at most 260 characters; the LString length is what it holds), and
+ *  synchronisation lines present in both streams are dropped.  A log without
+ *  "Quit logger" is counted by vok_get_element_count() but not merged.  The
+ *  merged messages are not positions of the cursor: trial and bookmark jumps
+ *  do not rewind them.
+ *  @return 0, or -1 when the name cannot be stored */
+VOKAPI_EXPORT int vok_set_extra_message_file(const char* name);
+
+
+/* ------------------------------------------------------------------------ */
+/* Uncorrected pupil and corneal reflection (CR)                            */
+/* ------------------------------------------------------------------------ */
+/* Raw camera values that a sample carries in one of two layouts: packed into
+ * the position and gaze fields (when pupilSize[eye] < 0) or in headData and
+ * the input word.  The handle is used only to find the recording block of the
+ * sample's time (through the trial list, which is built if needed) for its raw
+ * scale and camera window; with no covering trial, or a NULL handle, scale 0
+ * and the 176 x 190 window apply.  `eye` is 0 (left) or 1 (right); any other
+ * value, or a NULL sample, gives the missing results.  Missing results:
+ * areas 0, positions 1e8, dimensions 100000000.  NULL output pointers are
+ * ignored. */
+
+/** @return the pupil area in camera pixels. */
+VOKAPI_EXPORT int vok_get_uncorrected_pupil_area(VOKFile* file, Sample* sample, int eye);
+/** Pupil centre in camera pixels into xy[0], xy[1]. */
+VOKAPI_EXPORT void vok_get_uncorrected_raw_pupil(VOKFile* file, Sample* sample, int eye, float* xy);
+/** @return the CR area. */
+VOKAPI_EXPORT int vok_get_uncorrected_cr_area(VOKFile* file, Sample* sample, int eye);
+/** CR centre in camera pixels into xy[0], xy[1]. */
+VOKAPI_EXPORT void vok_get_uncorrected_raw_cr(VOKFile* file, Sample* sample, int eye, float* xy);
+/** Pupil width and height into wh[0], wh[1]. */
+VOKAPI_EXPORT void vok_get_pupil_dimension(VOKFile* file, Sample* sample, int eye, int* wh);
+/** CR width and height into wh[0], wh[1] (100000000 each when headDataType is 200). */
+VOKAPI_EXPORT void vok_get_cr_dimension(VOKFile* file, Sample* sample, int* wh);
+/** Camera window centre (corner plus half the window) into xy[0], xy[1]. */
+VOKAPI_EXPORT void vok_get_window_position(VOKFile* file, Sample* sample, int* xy);
+/** Pupil minus 1.02 x CR, with the pupil corrected for a CR overlapping its
+ *  edge, into xy[0], xy[1]. */
+VOKAPI_EXPORT void vok_get_pupil_cr(VOKFile* file, Sample* sample, int eye, float* xy);
+/** @return the area of the second CR (0 when the sample carries none). */
+VOKAPI_EXPORT int vok_get_uncorrected_cr2_area(VOKFile* file, Sample* sample, int eye);
+/** Second CR centre into xy[0], xy[1] (1e8 when the sample carries none). */
+VOKAPI_EXPORT void vok_get_uncorrected_raw_cr2(VOKFile* file, Sample* sample, int eye, float* xy);
+
 #ifdef __cplusplus
 }
 #endif

@@ -110,7 +110,9 @@ TEST(Open, LoadEventsLineGoesToStandardOutput) {
     testing::internal::CaptureStdout();
     int err = 0;
     VOKFile* f = vok_open_file(path.c_str(), 0, 0x1a, 1, &err);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "loadEvents = 1a\n");
+    // Bit 1 of loadEvents also asks for the extra message file beside the recording.
+    const std::string logName = (dir.path() / "mb_messages.log").string();
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "loadEvents = 1a\nLog file name " + logName + " \n");
     EXPECT_EQ(capture.text(), "");
     ASSERT_NE(f, nullptr);
     vok_close_file(f);

@@ -89,6 +89,12 @@ public:
     }
     std::size_t readLineStrict(char* buffer, std::size_t size);
 
+    // Direct access to the bytes already in the buffer, for decoders that
+    // check a whole record's size once and then read it without checks.
+    std::size_t buffered() const { return static_cast<std::size_t>(end_ - cur_); }
+    const std::uint8_t* bufferedBytes() const { return cur_; }
+    void consumeBuffered(std::size_t count) { cur_ += count; }
+
 protected:
     InputStream() = default;
 

@@ -18,7 +18,7 @@ constexpr float kAbsent = -32768.0f;
 // when the scale is usable.
 inline float scaled(std::int16_t v, float scale) {
     if (v == -32768) return kMissing;
-    float f = static_cast<float>(v);
+    const float f = static_cast<float>(v);
     return static_cast<double>(scale) > 0.1 ? f / scale : f;
 }
 
@@ -108,19 +108,47 @@ int readTag(RecordReader& reader, std::uint16_t* out) {
     return kTagEvent;
 }
 
-int decodeSample(RecordReader& reader, Sample* sample, std::uint32_t expectedTime) {
-    if (sample == nullptr || !reader.open || !reader.stream || reader.stream->atEnd() ||
-        !reader.endOfPreamble || !reader.good) {
-        return -1;
-    }
-    if (reader.pendingTag == 0 && readTag(reader, nullptr) == kTagEnd) return -1;
-    const std::uint16_t flags = reader.pendingTag;
-    if ((flags & 1) == 0) return -2;
-    reader.pendingTag = 0;
-    InputStream& s = *reader.stream;
-    Sample& x = *sample;
-    x.flags = flags;
+namespace {
 
+// Unchecked big-endian reads over bytes whose count was checked before.
+struct RawBytes {
+    const std::uint8_t* p;
+    std::uint8_t readByte() { return *p++; }
+    std::uint16_t readU16() {
+        const std::uint16_t v = static_cast<std::uint16_t>((p[0] << 8) | p[1]);
+        p += 2;
+        return v;
+    }
+    std::int16_t readI16() { return static_cast<std::int16_t>(readU16()); }
+    std::uint32_t readU32() {
+        const std::uint32_t v = (static_cast<std::uint32_t>(p[0]) << 24) | (static_cast<std::uint32_t>(p[1]) << 16) |
+                                (static_cast<std::uint32_t>(p[2]) << 8) | static_cast<std::uint32_t>(p[3]);
+        p += 4;
+        return v;
+    }
+};
+
+// Bytes of the part of a sample record whose size the flags fix: the time
+// and every group up to the button word.
+std::size_t fixedSampleSize(std::uint16_t flags) {
+    const std::size_t eyes = ((flags & VOK_SAMPLE_LEFT) ? 1u : 0u) + ((flags & VOK_SAMPLE_RIGHT) ? 1u : 0u);
+    std::size_t n = (flags & VOK_SAMPLE_FULLTIME) ? 4 : 1;
+    if (flags & VOK_SAMPLE_PUPILXY) n += 4 * eyes;
+    if (flags & VOK_SAMPLE_HEADREF) n += 4 * eyes;
+    if (flags & VOK_SAMPLE_GAZE) n += 4 * eyes;
+    if (flags & VOK_SAMPLE_RESOLUTION) n += 4;
+    if (flags & VOK_SAMPLE_PUPILSIZE) n += 2 * eyes;
+    if (flags & VOK_SAMPLE_ERRORS) n += 2;
+    if (flags & VOK_SAMPLE_INPUT) n += 2;
+    if (flags & VOK_SAMPLE_BUTTONS) n += 2;
+    return n;
+}
+
+// Decodes the fixed-size part of a sample record, from the time to the
+// button word, with either checked stream reads or unchecked raw reads.
+template <class In>
+inline void decodeFixedSampleFields(In& s, RecordReader& reader, Sample& x, std::uint16_t flags,
+                                    std::uint32_t expectedTime) {
     if (flags & VOK_SAMPLE_FULLTIME) {
         reader.runningTime = s.readU32();
     } else {
@@ -154,9 +182,9 @@ int decodeSample(RecordReader& reader, Sample* sample, std::uint32_t expectedTim
             x.headRefY[1] = static_cast<float>(s.readI16());
         }
     }
+    const float scale = reader.gazeScale;
     x.gazeX[0] = x.gazeX[1] = x.gazeY[0] = x.gazeY[1] = kAbsent;
     if (flags & VOK_SAMPLE_GAZE) {
-        const float scale = reader.gazeScale;
         if (left) {
             x.gazeX[0] = scaled(s.readI16(), scale);
             x.gazeY[0] = scaled(s.readI16(), scale);
@@ -167,8 +195,8 @@ int decodeSample(RecordReader& reader, Sample* sample, std::uint32_t expectedTim
         }
     }
     if (flags & VOK_SAMPLE_RESOLUTION) {
-        x.resolutionX = scaled(s.readI16(), reader.gazeScale);
-        x.resolutionY = scaled(s.readI16(), reader.gazeScale);
+        x.resolutionX = scaled(s.readI16(), scale);
+        x.resolutionY = scaled(s.readI16(), scale);
     } else {
         x.resolutionX = x.resolutionY = kMissing;
     }
@@ -179,6 +207,34 @@ int decodeSample(RecordReader& reader, Sample* sample, std::uint32_t expectedTim
     x.errors = (flags & VOK_SAMPLE_ERRORS) ? s.readU16() : VOK_ABSENT_WORD;
     x.input = (flags & VOK_SAMPLE_INPUT) ? s.readU16() : VOK_ABSENT_WORD;
     x.buttons = (flags & VOK_SAMPLE_BUTTONS) ? s.readU16() : 0;
+}
+
+}  // namespace
+
+int decodeSample(RecordReader& reader, Sample* sample, std::uint32_t expectedTime) {
+    if (sample == nullptr || !reader.open || !reader.stream || reader.stream->atEnd() ||
+        !reader.endOfPreamble || !reader.good) {
+        return -1;
+    }
+    if (reader.pendingTag == 0 && readTag(reader, nullptr) == kTagEnd) return -1;
+    const std::uint16_t flags = reader.pendingTag;
+    if ((flags & 1) == 0) return -2;
+    reader.pendingTag = 0;
+    InputStream& s = *reader.stream;
+    Sample& x = *sample;
+    x.flags = flags;
+
+    // Nearly every record lies whole in the stream's buffer: check its size
+    // once and read it without per-field checks.
+    const std::size_t fixed = fixedSampleSize(flags);
+    if (VOK_LIKELY(s.buffered() >= fixed)) {
+        RawBytes raw{s.bufferedBytes()};
+        decodeFixedSampleFields(raw, reader, x, flags, expectedTime);
+        s.consumeBuffered(fixed);
+    } else {
+        decodeFixedSampleFields(s, reader, x, flags, expectedTime);
+    }
+
     if (flags & VOK_SAMPLE_HEADDATA) {
         std::uint8_t type = s.readByte();
         x.headDataType = type;

@@ -70,9 +70,15 @@ void fillSampleWindow(VOKFile& file, std::uint32_t i) {
         window.reset();
     } else {
         window.shiftOut128();
+        // Samples the window still holds need no second decoding: start at
+        // the one it ends with, whose record leads on to the new ones.
+        if (!window.empty()) {
+            const std::uint64_t last = window.key(window.count() - 1);
+            while (i < n && sortKey(index[i]) < last) i = nextSampleEntry(index, i);
+            if (i >= n) return;
+        }
     }
 
-    Sample decoded;
     // Each sample entry is read at its own position, with its own time, so
     // the window can never take one record for another (a seek inside the
     // stream's buffer costs nothing); between two samples that are not
@@ -85,6 +91,7 @@ void fillSampleWindow(VOKFile& file, std::uint32_t i) {
         if (e.position == kPlaceholder) {
             window.append(placeholderSample(static_cast<std::uint32_t>(key >> 1)), key);
         } else {
+            Sample decoded{};  // groups the record lacks read as on a cleared record
             reader.stream->seek(e.position);
             reader.pendingTag = e.tag;
             reader.restoreBlockValuesAt(e.position);

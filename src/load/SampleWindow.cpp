@@ -11,38 +11,28 @@ constexpr float kMissing = 1e8f;
 constexpr std::int16_t kPlaceholderHeadWord = static_cast<std::int16_t>(0xE100);
 }  // namespace
 
-// Slots at and after count_ are kept all zero, so reset and shiftOut128 only
-// clear what was in use.
+// The slots form a ring: logical slot i lives at (head_ + i) mod 512, so
+// dropping the oldest 128 samples moves no sample.  Only slots below count_
+// hold samples; the others are never read.
 SampleWindow::SampleWindow() : slots_(new Sample[kCapacity]()) {}
 
-void SampleWindow::clearSlots(int from, int to) {
-    if (to > from) {
-        std::memset(static_cast<void*>(&slots_[from]), 0,
-                    static_cast<std::size_t>(to - from) * sizeof(Sample));
-    }
-}
-
 void SampleWindow::reset() {
-    clearSlots(0, count_);
     count_ = 0;
+    head_ = 0;
     rememberedPupilSize_[0] = kDefaultPupilSize;
     rememberedPupilSize_[1] = kDefaultPupilSize;
 }
 
 void SampleWindow::shiftOut128() {
-    const int kept = std::max(count_ - kShiftCount, 0);
-    if (kept > 0) {
-        std::memmove(static_cast<void*>(&slots_[0]), &slots_[kShiftCount],
-                     static_cast<std::size_t>(kept) * sizeof(Sample));
-    }
-    clearSlots(kept, count_);
-    count_ = kept;
+    const int dropped = std::min(count_, kShiftCount);
+    head_ = (head_ + dropped) & (kCapacity - 1);
+    count_ -= dropped;
 }
 
 void SampleWindow::append(const Sample& sample, std::uint64_t k) {
     if (count_ >= kCapacity) return;
     if (count_ > 0 && key(count_ - 1) >= k) return;
-    Sample& stored = slots_[count_];
+    Sample& stored = slot(count_);
     stored = sample;
     if ((sample.flags & VOK_SAMPLE_PUPILSIZE) != 0) {
         rememberedPupilSize_[0] = sample.pupilSize[0];

@@ -28,16 +28,15 @@ public:
     bool empty() const { return count_ == 0; }
 
     // 0 <= i < count().  A slot's timeHalfMs is its key.
-    const Sample& slot(int i) const { return slots_[i]; }
-    Sample& slot(int i) { return slots_[i]; }
-    std::uint64_t key(int i) const { return slots_[i].timeHalfMs; }
+    const Sample& slot(int i) const { return slots_[(head_ + i) & (kCapacity - 1)]; }
+    Sample& slot(int i) { return slots_[(head_ + i) & (kCapacity - 1)]; }
+    std::uint64_t key(int i) const { return slot(i).timeHalfMs; }
 
-    // Empties the window, clears its slots and forgets the pupil sizes
-    // (back to 1000.0).
+    // Empties the window and forgets the pupil sizes (back to 1000.0).
     void reset();
 
     // Drops the oldest 128 samples (all of them when there are fewer); the
-    // rest move to the front in order and the freed slots are cleared.
+    // rest become slots 0 onwards, in order.
     void shiftOut128();
 
     // Stores a copy of sample in the next slot with timeHalfMs = key.  Does
@@ -65,10 +64,9 @@ public:
     std::uint64_t step() const;
 
 private:
-    void clearSlots(int from, int to);
-
     std::unique_ptr<Sample[]> slots_;
     int count_ = 0;
+    int head_ = 0;  // physical index of logical slot 0
     float rememberedPupilSize_[2] = {kDefaultPupilSize, kDefaultPupilSize};
 };
 

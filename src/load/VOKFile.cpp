@@ -11,6 +11,7 @@
 #include "format/InputStream.h"
 #include "format/Preamble.h"
 #include "load/Consistency.h"
+#include "load/ExtraMessages.h"
 #include "load/PreScan.h"
 #include "platform/Platform.h"
 
@@ -73,6 +74,7 @@ VOKFile* openRecording(const char* path, const OpenOptions& options, const float
     file->reader.messageTimeOffsets = (options.consistency & VOK_MESSAGE_TIME_OFFSETS) != 0;
 
     printDirect("loadEvents = %x\n", static_cast<unsigned>(options.loadEvents));
+    if (options.loadEvents & 2) openExtraMessages(file->extra, path);
 
     if (options.level() != 0) file->repair = options.level() == 2;
 

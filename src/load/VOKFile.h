@@ -5,8 +5,10 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "format/RecordReader.h"
+#include "load/ExtraMessages.h"
 #include "load/ItemIndex.h"
 #include "load/SampleWindow.h"
 #include "vokapi.h"
@@ -27,6 +29,17 @@ struct OpenOptions {
 };
 
 enum class MagicVariant { Plain, Compressed };
+
+// One trial: a stretch of the item index, from the item that began it to one
+// past the item that ended it.
+struct TrialEntry {
+    RecordingInfo* recording;  // the block the trial lies in; null while open
+    std::uint32_t duration;    // endTime - startTime
+    std::uint32_t startTime;
+    std::uint32_t endTime;
+    std::uint32_t startIndex;
+    std::uint32_t endIndex;
+};
 
 }  // namespace vok
 
@@ -70,6 +83,21 @@ struct VOKFile {
     // Benchmarks switch this off to measure the walk without the velocity
     // computation; clients always get velocities.
     bool computeVelocities = true;
+
+    // ---- trials (built on first use) ----
+    std::vector<vok::TrialEntry> trials;
+    std::int32_t currentTrial = -1;
+    bool trialsBuilt = false;
+    const char* startTrialIdentifier = nullptr;  // the caller's text, not copied
+    const char* endTrialIdentifier = nullptr;
+    bool inputSplit = false;  // trials delimited by input values instead of messages
+
+    // ---- bookmarks ----
+    std::vector<std::uint32_t> bookmarks;  // cursor positions, in the order set
+    std::uint32_t currentBookmark = 0;     // may wrap to all ones
+
+    // ---- extra message file ----
+    vok::ExtraMessages extra;
 
     VOKFile();
 };

@@ -294,18 +294,23 @@ constexpr GroupFields kGroups[] = {
      &Sample::fastPupilVelX, &Sample::fastPupilVelY},
 };
 
-// The position pair of one neighbour, as positionPair gives it, for an eye
-// that is 0 or 1.
-inline void neighbourPair(const Sample* n, int eye, const GroupFields& g, float& x, float& y) {
-    x = kMissing;
-    y = kMissing;
-    if (n == nullptr) return;
-    const unsigned eyeBit = eye == 0 ? VOK_SAMPLE_LEFT : VOK_SAMPLE_RIGHT;
-    if ((n->flags & eyeBit) == 0) return;
-    if ((n->flags & VOK_SAMPLE_PUPILSIZE) != 0 && n->pupilSize[eye] < kMinPupilSize) return;
-    if ((n->flags & g.flag) == 0) return;
-    x = (n->*g.x)[eye];
-    y = (n->*g.y)[eye];
+// The classic formulas for both forms at once, on the five values around
+// the centre (missing ones are 1e8); the arithmetic is velocityClassic's.
+inline void classicPair(const float (&v)[5], float rate, float res, float& normal, float& fast) {
+    const bool p0 = present(v[0]), p1 = present(v[1]), p2 = present(v[2]), p3 = present(v[3]),
+               p4 = present(v[4]);
+    float shortForm;
+    if (p1 && p3) {
+        shortForm = (v[3] - v[1]) * rate * 0.5f / res;
+    } else if (p1 && p2) {
+        shortForm = (v[2] - v[1]) * rate / res;
+    } else if (p2 && p3) {
+        shortForm = (v[3] - v[2]) * rate / res;
+    } else {
+        shortForm = kMissing;
+    }
+    fast = shortForm;
+    normal = (p0 && p1 && p3 && p4) ? ((v[3] - (v[1] + v[0])) + v[4]) * rate / 6.0f / res : shortForm;
 }
 
 }  // namespace
@@ -320,14 +325,33 @@ int computeSampleVelocities(const SampleWindow& window, Sample& sample, float re
     const bool classic = trackerRevision < 3;
     static constexpr unsigned kEyeBits[2] = {VOK_SAMPLE_LEFT, VOK_SAMPLE_RIGHT};
     constexpr int h = kNeighbourhoodCentre;
+    const bool sampleResolution = usableResolution(sample.resolutionX) && usableResolution(sample.resolutionY);
     for (int eye = 0; eye < 2; ++eye) {
         if ((sample.flags & kEyeBits[eye]) == 0) continue;
+        // Neighbours that carry this eye with a pupil of usable size; a lost
+        // eye (pupil below 15) counts as a gap in every group.
+        const Sample* usable[kNeighbourhoodSize];
+        for (int i = h - reach; i <= h + reach; ++i) {
+            const Sample* n = neighbourhood[static_cast<std::size_t>(i)];
+            if (n != nullptr && ((n->flags & kEyeBits[eye]) == 0 ||
+                                 ((n->flags & VOK_SAMPLE_PUPILSIZE) != 0 && n->pupilSize[eye] < kMinPupilSize))) {
+                n = nullptr;
+            }
+            usable[i] = n;
+        }
         for (const GroupFields& g : kGroups) {
             // The same series serves the normal and the fast form.
             float xs[kNeighbourhoodSize];
             float ys[kNeighbourhoodSize];
             for (int i = h - reach; i <= h + reach; ++i) {
-                neighbourPair(neighbourhood[static_cast<std::size_t>(i)], eye, g, xs[i], ys[i]);
+                const Sample* n = usable[i];
+                if (n != nullptr && (n->flags & g.flag) != 0) {
+                    xs[i] = (n->*g.x)[eye];
+                    ys[i] = (n->*g.y)[eye];
+                } else {
+                    xs[i] = kMissing;
+                    ys[i] = kMissing;
+                }
             }
             const float cx = xs[h];
             const float cy = ys[h];
@@ -338,22 +362,29 @@ int computeSampleVelocities(const SampleWindow& window, Sample& sample, float re
                 ry = resY;
             } else if (g.group == kGroupHeadRef && present(cx) && present(cy)) {
                 headRefResolution(cx, cy, rx, ry);
-            } else if (usableResolution(sample.resolutionX) && usableResolution(sample.resolutionY)) {
+            } else if (sampleResolution) {
                 rx = sample.resolutionX;
                 ry = sample.resolutionY;
             }
             float normalX = kMissing, normalY = kMissing, fastX = kMissing, fastY = kMissing;
-            if (rx != kMissing && rx > kMinResolution) {
-                normalX = classic ? velocityClassic(false, xs, kNeighbourhoodSize, rx, rateF)
-                                  : velocityRateScaled(false, xs, kNeighbourhoodSize, rx, rateF);
-                fastX = classic ? velocityClassic(true, xs, kNeighbourhoodSize, rx, rateF)
-                                : velocityRateScaled(true, xs, kNeighbourhoodSize, rx, rateF);
-            }
-            if (ry != kMissing && ry > kMinResolution) {
-                normalY = classic ? velocityClassic(false, ys, kNeighbourhoodSize, ry, rateF)
-                                  : velocityRateScaled(false, ys, kNeighbourhoodSize, ry, rateF);
-                fastY = classic ? velocityClassic(true, ys, kNeighbourhoodSize, ry, rateF)
-                                : velocityRateScaled(true, ys, kNeighbourhoodSize, ry, rateF);
+            if (classic) {
+                if (rx != kMissing && rx > kMinResolution) {
+                    const float v[5] = {xs[h - 2], xs[h - 1], xs[h], xs[h + 1], xs[h + 2]};
+                    classicPair(v, rateF, rx, normalX, fastX);
+                }
+                if (ry != kMissing && ry > kMinResolution) {
+                    const float v[5] = {ys[h - 2], ys[h - 1], ys[h], ys[h + 1], ys[h + 2]};
+                    classicPair(v, rateF, ry, normalY, fastY);
+                }
+            } else {
+                if (rx != kMissing && rx > kMinResolution) {
+                    normalX = velocityRateScaled(false, xs, kNeighbourhoodSize, rx, rateF);
+                    fastX = velocityRateScaled(true, xs, kNeighbourhoodSize, rx, rateF);
+                }
+                if (ry != kMissing && ry > kMinResolution) {
+                    normalY = velocityRateScaled(false, ys, kNeighbourhoodSize, ry, rateF);
+                    fastY = velocityRateScaled(true, ys, kNeighbourhoodSize, ry, rateF);
+                }
             }
             (sample.*g.outX)[eye] = normalX;
             (sample.*g.outY)[eye] = normalY;

@@ -5,6 +5,7 @@
 #include "core/Log.h"
 #include "load/ItemAssembly.h"
 #include "load/VOKFile.h"
+#include "nav/Trials.h"
 
 namespace vok {
 
@@ -77,48 +78,80 @@ int peakItemIndex(const VOKFile& file) { return static_cast<int>(file.cursor); }
 
 int getInputType(const VOKFile& file) { return static_cast<int>(file.inputType); }
 
+bool currentIsExtraMessage(const VOKFile& file) { return file.extra.pending || file.extra.decoded > 0; }
+
+void moveCursor(VOKFile& file, std::uint32_t position) {
+    file.cursor = position;
+    file.dataNeedsReading = true;
+    file.extra.pending = false;
+    file.extra.decoded = -1;
+}
+
 void gotoIndex(VOKFile& file, int position) {
     if (position >= 0 && static_cast<std::size_t>(position) < file.index.size()) {
-        file.cursor = static_cast<std::uint32_t>(position);
+        moveCursor(file, static_cast<std::uint32_t>(position));
     }
+    updateCurrentTrial(file, position);
 }
 
 namespace {
 
+// The record of the extra message returned by the last step, built afresh
+// from its line so that the fixup applies to a fresh record every time.
+FloatData* currentExtraData(VOKFile& file) {
+    ExtraMessages& extra = file.extra;
+    std::int32_t k;
+    if (extra.decoded > 0) {
+        k = extra.decoded - 1;
+    } else {
+        extra.pending = false;
+        k = extra.next - 1;
+    }
+    if (k < 0) return nullptr;
+    FloatData* data = buildExtraRecord(extra, static_cast<std::uint32_t>(k));
+    // An extra message is a message event wherever it lies in the stream,
+    // even before the first list item.
+    if (data != nullptr) applyFixup(file, *data, MESSAGEEVENT);
+    return data;
+}
+
 FloatData* currentData(VOKFile* file) {
     if (file == nullptr) return nullptr;
+    if (currentIsExtraMessage(*file)) return currentExtraData(*file);
     FloatData* data = readItem(*file);
     if (data != nullptr) applyFixup(*file, *data, currentItemType(*file));
     return data;
 }
 
+// Kind of the current item: that of the list item before the cursor, or an
+// event after a step that returned an extra message.
+int currentKind(const VOKFile& file) {
+    return currentIsExtraMessage(file) ? kKindEvent : itemKindOfType(currentItemType(file));
+}
+
 FloatData* currentDataOfKind(VOKFile* file, int kind) {
-    if (file == nullptr || itemKindOfType(currentItemType(*file)) != kind) return nullptr;
+    if (file == nullptr || currentKind(*file) != kind) return nullptr;
     // The kind is judged by the index item, so a rejected call leaves the
     // record and the cursor alone.
     return currentData(file);
 }
 
-// Finds the sample item whose key is exactly target by bisection; returns
-// its position or -1.
+// Finds the first sample item whose key is exactly target; returns its
+// position or -1.  Items of one key can be of every kind, in any order, so
+// the search finds the first item of the key and looks through all of them.
 long findSampleWithKey(const ItemIndex& index, std::uint64_t target) {
     std::size_t lo = 0, hi = index.size();
-    if (hi == 0) return -1;
-    auto isSample = [&](std::size_t i) { return itemKind(index[i]) == kKindSample; };
-    while (hi - lo >= 2) {
+    while (lo < hi) {
         const std::size_t mid = lo + (hi - lo) / 2;
-        const std::uint64_t k = sortKey(index[mid]);
-        if (k == target && isSample(mid)) return static_cast<long>(mid);
-        if (k <= target) {
-            lo = mid;
+        if (sortKey(index[mid]) < target) {
+            lo = mid + 1;
         } else {
             hi = mid;
         }
     }
-    const bool loMatch = sortKey(index[lo]) == target;
-    const bool hiMatch = hi < index.size() && sortKey(index[hi]) == target;
-    if (loMatch && isSample(lo)) return static_cast<long>(lo);
-    if (hiMatch && isSample(hi)) return static_cast<long>(hi);
+    for (; lo < index.size() && sortKey(index[lo]) == target; ++lo) {
+        if (itemKind(index[lo]) == kKindSample) return static_cast<long>(lo);
+    }
     return -1;
 }
 
@@ -132,11 +165,13 @@ extern "C" {
 VOKAPI_EXPORT int vok_get_next_data(VOKFile* file) {
     if (file == nullptr) return 0;
     try {
-        return stepPlain(*file);
+        file->extra.decoded = -1;
+        return file->extra.present ? stepMerged(*file) : stepPlain(*file);
     } catch (const std::exception& e) {
         log("%s\n", e.what());
-        return 0;
+    } catch (...) {
     }
+    return 0;
 }
 
 VOKAPI_EXPORT FloatData* vok_get_float_data(VOKFile* file) {
@@ -144,8 +179,9 @@ VOKAPI_EXPORT FloatData* vok_get_float_data(VOKFile* file) {
         return currentData(file);
     } catch (const std::exception& e) {
         log("%s\n", e.what());
-        return nullptr;
+    } catch (...) {
     }
+    return nullptr;
 }
 
 VOKAPI_EXPORT FloatData* vok_get_event_data(VOKFile* file) {
@@ -153,8 +189,9 @@ VOKAPI_EXPORT FloatData* vok_get_event_data(VOKFile* file) {
         return currentDataOfKind(file, kKindEvent);
     } catch (const std::exception& e) {
         log("%s\n", e.what());
-        return nullptr;
+    } catch (...) {
     }
+    return nullptr;
 }
 
 VOKAPI_EXPORT FloatData* vok_get_sample_data(VOKFile* file) {
@@ -162,8 +199,9 @@ VOKAPI_EXPORT FloatData* vok_get_sample_data(VOKFile* file) {
         return currentDataOfKind(file, kKindSample);
     } catch (const std::exception& e) {
         log("%s\n", e.what());
-        return nullptr;
+    } catch (...) {
     }
+    return nullptr;
 }
 
 VOKAPI_EXPORT FloatData* vok_get_recording_data(VOKFile* file) {
@@ -171,8 +209,9 @@ VOKAPI_EXPORT FloatData* vok_get_recording_data(VOKFile* file) {
         return currentDataOfKind(file, kKindRecording);
     } catch (const std::exception& e) {
         log("%s\n", e.what());
-        return nullptr;
+    } catch (...) {
     }
+    return nullptr;
 }
 
 VOKAPI_EXPORT Sample* vok_get_sample_close_to_time(VOKFile* file, unsigned int time) {
@@ -190,13 +229,16 @@ VOKAPI_EXPORT Sample* vok_get_sample_close_to_time(VOKFile* file, unsigned int t
         return &data->sample;
     } catch (const std::exception& e) {
         log("%s\n", e.what());
-        return nullptr;
+    } catch (...) {
     }
+    return nullptr;
 }
 
 VOKAPI_EXPORT unsigned int vok_get_element_count(VOKFile* file) {
     if (file == nullptr) return 0;
-    return static_cast<unsigned int>(file->index.size());
+    std::size_t count = file->index.size();
+    if (file->extra.count > 0) count += static_cast<std::size_t>(file->extra.count);
+    return static_cast<unsigned int>(count);
 }
 
 VOKAPI_EXPORT Event* vok_get_event(FloatData* data) {

@@ -13,6 +13,18 @@ namespace vok {
 // One step over the index: returns the item's type code, 0 at the end.
 int stepPlain(VOKFile& file);
 
+// One step when extra messages are merged into the stream: returns
+// MESSAGEEVENT for an extra message (the cursor stays), else as stepPlain.
+int stepMerged(VOKFile& file);
+
+// True when the last step returned an extra message rather than a list item.
+bool currentIsExtraMessage(const VOKFile& file);
+
+// Moves the cursor to an item position (the next step returns that item) and
+// forgets a returned extra message, so the data calls read the list item
+// before the cursor.  Trials are not touched.
+void moveCursor(VOKFile& file, std::uint32_t position);
+
 // Applies the time offset fixup to a record about to be handed out; typeCode
 // chooses the rule (the code of the current index item).
 void applyFixup(VOKFile& file, FloatData& data, int typeCode);

@@ -1,0 +1,88 @@
+// The step of the cursor when the lines of an extra message file are merged
+// into the item stream by time.
+#include <cstring>
+
+#include "load/ItemAssembly.h"
+#include "load/VOKFile.h"
+#include "nav/Cursor.h"
+
+namespace vok {
+
+namespace {
+
+constexpr const char* kSyncWord = "TRACKER_TIME";
+
+// A plain step inside the merge: the data call that follows reads the list
+// item.
+int plainStep(VOKFile& file) {
+    file.extra.pending = false;
+    return stepPlain(file);
+}
+
+// True when the list item at the cursor is a message carrying a
+// synchronisation line.  Only message items are decoded: no other item can
+// be one, and decoding, say, an end event here would use up the start time
+// that the repair level keeps for it.
+bool listItemIsSyncLine(VOKFile& file) {
+    if (file.cursor >= file.index.size() || itemType(file.index[file.cursor]) != MESSAGEEVENT) return false;
+    const std::uint32_t saved = file.cursor;
+    ++file.cursor;
+    file.dataNeedsReading = true;
+    const FloatData* data = readItem(file);
+    file.cursor = saved;
+    if (data == nullptr) return false;
+    const LString* m = data->event.message;
+    return m != nullptr && m->length > 0 && std::strstr(m->c, kSyncWord) != nullptr;
+}
+
+}  // namespace
+
+int stepMerged(VOKFile& file) {
+    ExtraMessages& extra = file.extra;
+    for (;;) {
+        const std::int32_t p = extra.next;
+        if (p < 0 || static_cast<std::size_t>(p) >= extra.entries.size()) return plainStep(file);
+        // At the end of the index this is the largest key shifted right, so
+        // every remaining extra message comes first.
+        const std::uint64_t tItem = keyAtCursor(file) >> 1;
+        const std::uint64_t tExtra = extra.entries[static_cast<std::size_t>(p)].time;
+        if (tExtra > tItem + 2) return plainStep(file);
+        if (tExtra + 2 < tItem) {
+            extra.next = p + 1;
+            extra.pending = true;
+            return MESSAGEEVENT;
+        }
+        // Within 2 ms of each other: a synchronisation line that both
+        // streams carry is shown by neither.
+        const bool itemSync = listItemIsSyncLine(file);
+        readExtraText(extra, static_cast<std::uint32_t>(p));
+        const bool extraSync = extra.text.find(kSyncWord) != std::string::npos;
+        const bool extraFirst = tExtra <= tItem;
+        if (!itemSync && !extraSync) {
+            if (!extraFirst) return plainStep(file);
+            extra.next = p + 1;
+            extra.pending = true;
+            return MESSAGEEVENT;
+        }
+        if (extraSync && !itemSync) {
+            if (!extraFirst) return plainStep(file);
+            extra.next = p + 1;  // dropped
+            continue;
+        }
+        if (itemSync && !extraSync) {
+            if (extraFirst) {
+                extra.next = p + 1;
+                extra.pending = true;
+                return MESSAGEEVENT;
+            }
+            ++file.cursor;  // the list item is dropped
+            file.dataNeedsReading = true;
+            continue;
+        }
+        extra.next = p + 1;  // both dropped
+        ++file.cursor;
+        file.dataNeedsReading = true;
+    }
+}
+
+}  // namespace vok

@@ -1,0 +1,30 @@
+# Installs the build into a scratch prefix and builds and runs a client that
+# finds it with find_package and with pkg-config.
+set(prefix "${WORK_DIR}/prefix")
+file(REMOVE_RECURSE "${WORK_DIR}")
+execute_process(COMMAND "${CMAKE_COMMAND}" --install "${BUILD_DIR}" --prefix "${prefix}" RESULT_VARIABLE rc OUTPUT_QUIET)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "install failed")
+endif()
+file(GLOB_RECURSE pc_files "${prefix}/*/vokapi.pc")
+list(GET pc_files 0 pc_file)
+get_filename_component(pc_dir "${pc_file}" DIRECTORY)
+set(ENV{PKG_CONFIG_PATH} "${pc_dir}")
+execute_process(COMMAND "${CMAKE_COMMAND}" -S "${SOURCE_DIR}" -B "${WORK_DIR}/build" -G Ninja
+                        "-DCMAKE_PREFIX_PATH=${prefix}" "-DCMAKE_BUILD_RPATH=${prefix}/lib;${prefix}/lib64"
+                        "-DCMAKE_BUILD_RPATH_USE_ORIGIN=OFF"
+                RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "configuring the client failed")
+endif()
+execute_process(COMMAND "${CMAKE_COMMAND}" --build "${WORK_DIR}/build" RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "building the client failed")
+endif()
+foreach(program consumer_cmake consumer_pkgconfig)
+  execute_process(COMMAND "${WORK_DIR}/build/${program}" RESULT_VARIABLE rc OUTPUT_VARIABLE out)
+  if(NOT rc EQUAL 0 OR NOT out MATCHES "standalone")
+    message(FATAL_ERROR "${program} did not run: ${rc} ${out}")
+  endif()
+endforeach()
+message(STATUS "installed library found by find_package and pkg-config")
