@@ -713,6 +713,112 @@ TEST(Batch, ParallelWorkersGiveTheSameOutputAsOne) {
     EXPECT_TRUE(std::filesystem::exists(out + "/rec2/events.csv"));
 }
 
+// ---------------------------------------------------------------------------
+
+struct LibraryTrial {
+    std::uint32_t start = 0, end = 0, duration = 0;
+};
+
+// The trials as the library builds them, read in this process.
+std::vector<LibraryTrial> libraryTrials(const std::string& path, const char* start, const char* end) {
+    int err = 0;
+    VOKFile* f = vok_open_file(path.c_str(), 1, 1, 1, &err);
+    EXPECT_NE(f, nullptr);
+    std::vector<LibraryTrial> out;
+    if (f == nullptr) return out;
+    if (start != nullptr || end != nullptr) vok_set_trial_identifier(f, start, end);
+    const int n = vok_get_trial_count(f);
+    for (int k = 0; k < n; ++k) {
+        Trial t{};
+        EXPECT_EQ(vok_jump_to_trial(f, k), 0);
+        EXPECT_EQ(vok_get_trial_header(f, &t), 0);
+        out.push_back({t.startTime, t.endTime, t.duration});
+    }
+    vok_close_file(f);
+    return out;
+}
+
+TEST(Trials, TableAndTrialColumnsFollowTheLibrary) {
+    TempDir dir;
+    GenOptions o = smallRecording(31);
+    o.sampleRate = 250;
+    const GenResult r = vokgen::generateRecording(o);
+    const std::string path = writeGenerated(dir, "t.vok", r);
+    for (const bool byMessages : {false, true}) {
+        const std::vector<LibraryTrial> expected =
+            byMessages ? libraryTrials(path, "TRIALID", "TRIAL_RESULT") : libraryTrials(path, nullptr, nullptr);
+        ASSERT_GE(expected.size(), 2u);
+        std::vector<std::string> ids;
+        if (byMessages) ids = {"--trial-start", "TRIALID", "--trial-end", "TRIAL_RESULT"};
+        auto args = [&](std::vector<std::string> a) {
+            a.insert(a.end(), ids.begin(), ids.end());
+            a.push_back(path);
+            return a;
+        };
+        const ToolRun table = vok(dir, args({"export", "-t", "trials"}));
+        ASSERT_EQ(table.status, 0) << table.err;
+        const auto rows = records(parseDelimited(table.out, ','));
+        ASSERT_EQ(rows.size(), expected.size());
+        for (std::size_t k = 0; k < rows.size(); ++k) {
+            EXPECT_EQ(rows[k].at("trial"), std::to_string(k + 1));
+            EXPECT_EQ(rows[k].at("start_time"), std::to_string(expected[k].start));
+            EXPECT_EQ(rows[k].at("end_time"), std::to_string(expected[k].end));
+            EXPECT_EQ(rows[k].at("duration"), std::to_string(expected[k].duration));
+            if (!byMessages) {
+                EXPECT_EQ(rows[k].at("block"), std::to_string(k + 1));
+            }
+        }
+        // Every row of every table lies within the trial it names, and a row
+        // named in no trial lies strictly inside none.
+        for (const std::string t : {"samples", "messages", "events"}) {
+            const std::string timeColumn = t == "events" ? "start_time" : "time";
+            const ToolRun run = vok(dir, args({"export", "--trials", "-t", t}));
+            ASSERT_EQ(run.status, 0) << run.err;
+            std::size_t inTrials = 0;
+            for (const auto& row : records(parseDelimited(run.out, ','))) {
+                const double time = std::stod(row.at(timeColumn));
+                if (row.at("trial").empty()) {
+                    for (const LibraryTrial& e : expected)
+                        EXPECT_FALSE(time > e.start && time < e.end) << t << " at " << time;
+                    continue;
+                }
+                ++inTrials;
+                const LibraryTrial& e = expected.at(std::stoul(row.at("trial")) - 1);
+                EXPECT_GE(time, e.start) << t;
+                EXPECT_LE(time, e.end) << t;
+            }
+            EXPECT_GT(inTrials, 0u) << t;
+        }
+    }
+    const ToolRun info = vok(dir, {"info", "--json", "--trial-start", "TRIALID", "--trial-end", "TRIAL_RESULT", path});
+    const Json j = Json::parse(info.out);
+    const auto expected = libraryTrials(path, "TRIALID", "TRIAL_RESULT");
+    ASSERT_EQ(j["trials"]["list"].size(), expected.size());
+    EXPECT_EQ(j["trials"]["by"], "messages");
+    EXPECT_EQ(j["trials"]["list"][1]["end_time"], expected[1].end);
+}
+
+TEST(ExtraMessages, MergedByTimeWithTheirText) {
+    TempDir dir;
+    GenOptions o = smallRecording(41);
+    o.blocks = 1;
+    const GenResult r = vokgen::generateRecording(o);
+    const std::string path = writeGenerated(dir, "x.vok", r);
+    const std::string log = (dir.path() / "extra.log").string();
+    std::ofstream(log) << "1000.0 MSG 0 51000.0 TRACKER_TIME\n1010.5 hello, extra\n1500 second\nQuit logger\n";
+    const ToolRun run = vok(dir, {"export", "-t", "messages", "--extra-messages=" + log, path});
+    ASSERT_EQ(run.status, 0) << run.err;
+    const Table t = parseDelimited(run.out, ',');
+    std::vector<std::string> found;
+    for (const auto& row : t)
+        if (row[1] == "hello, extra" || row[1] == "second") found.push_back(row[0] + " " + row[1]);
+    EXPECT_EQ(found, (std::vector<std::string>{"51011 hello, extra", "51500 second"}));
+    EXPECT_EQ(t.size(), r.messages.size() + 1 + found.size());
+    // Without the option the log is not read.
+    const ToolRun plain = vok(dir, {"export", "-t", "messages", path});
+    EXPECT_EQ(plain.out.find("hello"), std::string::npos);
+}
+
 TEST(Usage, HelpAndErrors) {
     TempDir dir;
     for (const std::string cmd : {"info", "export", "check"}) {

@@ -75,14 +75,10 @@ public:
 private:
     void sampleRow(const Sample& s, int trial, int block);
     void eventRow(int kind, int eye, const Event* start, const Event* end, int trial, int block);
-    void pointRow(Table table, const Event& e, int trial, int block);
+    void pointRow(Table table, const Event& e, int trial, int block, bool extra);
     void recordingRow(const Block& b);
     void trialRows();
     void flushOpenStarts();
-    void optionalTrial(RowWriter& w, const Column& c, int trial) {
-        (void)c;
-        if (trial >= 0) w.integer(trial + 1); else w.missing();
-    }
 
     VOKFile* file_;
     const ExportOptions& options_;
@@ -90,6 +86,10 @@ private:
     BlockTracker blocks_;
     OpenStart open_[2][3];
 };
+
+void trialField(RowWriter& w, int trial) {
+    if (trial >= 0) w.integer(trial + 1); else w.missing();
+}
 
 void blockField(RowWriter& w, int block) {
     if (block > 0) w.integer(block); else w.missing();
@@ -112,7 +112,7 @@ void Exporter::sampleRow(const Sample& s, int trial, int block) {
     w.begin();
     for (const Column* c : w.columns()) {
         switch (c->id) {
-            case col::STrial: optionalTrial(w, *c, trial); break;
+            case col::STrial: trialField(w, trial); break;
             case col::SBlock: blockField(w, block); break;
             case col::STime: w.time(s.time, (f & VOK_SAMPLE_HALFMS) != 0); break;
             case col::SLeftGazeX: group(0, VOK_SAMPLE_GAZE, s.gazeX[0]); break;
@@ -207,7 +207,7 @@ void Exporter::eventRow(int kind, int eye, const Event* start, const Event* end,
     w.begin();
     for (const Column* c : w.columns()) {
         switch (c->id) {
-            case col::ETrial: optionalTrial(w, *c, trial); break;
+            case col::ETrial: trialField(w, trial); break;
             case col::EBlock: blockField(w, block); break;
             case col::EType: w.word(kKindNames[kind]); break;
             case col::EEye: w.word(eye == 0 ? "left" : "right"); break;
@@ -287,17 +287,26 @@ void Exporter::eventRow(int kind, int eye, const Event* start, const Event* end,
     w.end();
 }
 
-void Exporter::pointRow(Table table, const Event& e, int trial, int block) {
+// A message from the extra message file, as the text after its time: the
+// blank that separates the two and the line end are left out.
+std::string_view extraMessageText(std::string_view text) {
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.remove_suffix(1);
+    if (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
+    return text;
+}
+
+void Exporter::pointRow(Table table, const Event& e, int trial, int block, bool extra) {
     RowWriter& w = *writer(table);
     w.begin();
     for (const Column* c : w.columns()) {
-        switch (table == Table::Messages ? c->id : c->id) {
-            case col::MTrial: optionalTrial(w, *c, trial); break;  // same codes in the three tables
+        // The messages, buttons and inputs tables share their column codes.
+        switch (c->id) {
+            case col::MTrial: trialField(w, trial); break;
             case col::MBlock: blockField(w, block); break;
             case col::MTime: w.integer(e.startTime); break;
             case col::MText:
                 if (table == Table::Messages)
-                    w.text(messageText(e));
+                    w.text(extra ? extraMessageText(messageText(e)) : messageText(e));
                 else if (table == Table::Buttons)
                     w.integer(e.buttons);
                 else
@@ -390,6 +399,7 @@ std::uint64_t Exporter::run(Progress& progress, bool trackCursor) {
     std::uint64_t unreadable = 0;
     std::uint64_t steps = 0;
     std::uint32_t position = 0;       // of the list item just stepped to
+    constexpr std::uint32_t kAtEnd = 0xFFFFFFFFu;
     std::uint32_t lastCursor = 0;
     bool first = true;
 
@@ -397,22 +407,26 @@ std::uint64_t Exporter::run(Progress& progress, bool trackCursor) {
         const int code = vok_get_next_data(file_);
         if (code == 0) break;
         progress.step(++steps);
-        bool listItem = true;
-        if (trials) {
-            if (trackCursor) {
-                // Merged extra messages do not move the cursor.
-                const std::optional<std::uint32_t> cursor = cursorPosition(file_);
-                const std::uint32_t now = cursor ? *cursor : 0xFFFFFFFFu;
-                if (!first && now == lastCursor) listItem = false;
-                else position = cursor ? now - 1 : (first ? 0 : lastCursor);
-                lastCursor = now;
-            } else {
-                position = first ? 0 : position + 1;
-            }
+        bool listItem = true;  // false for a merged extra message
+        if (trackCursor) {
+            // Merged extra messages do not move the cursor; at the end of
+            // the items the cursor cannot be marked, and the item is the one
+            // the cursor stood at.
+            const std::optional<std::uint32_t> cursor = cursorPosition(file_);
+            const std::uint32_t now = cursor ? *cursor : kAtEnd;
+            if (now == lastCursor)
+                listItem = false;
+            else
+                position = cursor ? now - 1 : lastCursor;
+            lastCursor = now;
+        } else if (trials) {
+            position = first ? 0 : position + 1;
             first = false;
         }
-        const int trial = trials ? (listItem ? plan_->enter(position) : plan_->current()) : -1;
+        if (trials && listItem) plan_->enter(position);
         const bool trialStartsHere = trials && listItem && plan_->startedHere();
+        // The trial of an item with this tracker time (-1 without trials).
+        auto trialAt = [&](std::uint32_t rawTime) { return trials ? plan_->at(rawTime) : -1; };
 
         if (code == RECORDING_INFO) {
             const FloatData* d = vok_get_float_data(file_);
@@ -420,16 +434,18 @@ std::uint64_t Exporter::run(Progress& progress, bool trackCursor) {
                 ++unreadable;
                 continue;
             }
+            const auto raw = static_cast<std::uint32_t>(d->recording.timeHalfMs >> 1);
+            trialAt(raw);
             const std::optional<Block> done = blocks_.record(d->recording);
             if (d->recording.state != 0) flushOpenStarts();
             if (done && recordings != nullptr) recordingRow(*done);
-            if (trialStartsHere) plan_->trials()[static_cast<std::size_t>(trial)].block = blocks_.number();
-            if (trials && listItem) plan_->leave(code, d);
+            if (trialStartsHere) plan_->trials()[static_cast<std::size_t>(plan_->current())].block = blocks_.number();
+            if (trials && listItem) plan_->leave(code, d, raw);
             continue;
         }
         blocks_.count(code);
         const int block = blocks_.number();
-        if (trialStartsHere) plan_->trials()[static_cast<std::size_t>(trial)].block = block;
+        if (trialStartsHere) plan_->trials()[static_cast<std::size_t>(plan_->current())].block = block;
 
         switch (code) {
             case SAMPLE_TYPE: {
@@ -438,6 +454,11 @@ std::uint64_t Exporter::run(Progress& progress, bool trackCursor) {
                 if (d == nullptr) {
                     ++unreadable;
                     break;
+                }
+                int trial = -1;
+                if (trials) {
+                    plan_->learnShift(d->sample);
+                    trial = trialAt(static_cast<std::uint32_t>(d->sample.timeHalfMs >> 1));
                 }
                 sampleRow(d->sample, trial, block);
                 break;
@@ -450,9 +471,11 @@ std::uint64_t Exporter::run(Progress& progress, bool trackCursor) {
                     break;
                 }
                 const Event& e = d->event;
+                const bool isStart = code == SFIX || code == SSACC || code == SBLINK;
+                const int trial = trials ? trialAt(plan_->tracker(isStart ? e.startTime : e.endTime)) : -1;
                 const int eye = eyeIndex(e), kind = kindIndex(code);
                 OpenStart& o = open_[eye][kind];
-                if (code == SFIX || code == SSACC || code == SBLINK) {
+                if (isStart) {
                     if (o.open) eventRow(kind, eye, &o.event, nullptr, o.trial, o.block);
                     o.open = true;
                     o.event = e;
@@ -475,13 +498,16 @@ std::uint64_t Exporter::run(Progress& progress, bool trackCursor) {
                     ++unreadable;
                     break;
                 }
+                const std::uint32_t raw = trials ? plan_->tracker(d->event.startTime) : 0;
+                const int trial = trialAt(raw);
                 if (w != nullptr)
                     pointRow(code == MESSAGEEVENT ? Table::Messages : code == BUTTONEVENT ? Table::Buttons : Table::Inputs,
-                             d->event, trial, block);
+                             d->event, trial, block, !listItem);
                 if (trials && listItem) {
                     if (trialStartsHere && code == MESSAGEEVENT)
-                        plan_->trials()[static_cast<std::size_t>(trial)].startMessage = std::string(messageText(d->event));
-                    plan_->leave(code, d);
+                        plan_->trials()[static_cast<std::size_t>(plan_->current())].startMessage =
+                            std::string(messageText(d->event));
+                    plan_->leave(code, d, raw);
                 }
                 break;
             }

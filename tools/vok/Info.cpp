@@ -197,12 +197,10 @@ int infoRecording(const std::string& path, const InfoOptions& options, Output& o
     s.items = vok_get_element_count(file);
 
     TrialPlan plan;
-#ifdef VOKTOOL_HAVE_TRIALS
     if (!plan.build(file, options.trialStart, options.trialEnd, reason)) {
         reportError(path, reason);
         return kExitFailed;
     }
-#endif
     Diagnostics::clear();
     BlockTracker blocks;
     {

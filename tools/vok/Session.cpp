@@ -70,10 +70,8 @@ std::unique_ptr<Recording> Recording::open(const std::string& path, const OpenOp
     diagnostics.clear();
     if (!readableFile(path, reason)) return nullptr;
     Diagnostics::clear();
-#ifdef VOKTOOL_HAVE_TRIALS
     if (options.extraMessages)
         vok_set_extra_message_file(options.extraMessageFile.empty() ? nullptr : options.extraMessageFile.c_str());
-#endif
     int err = 0;
     VOKFile* file = vok_open_file(path.c_str(), options.consistencyArgument(), options.loadEvents(),
                                   options.loadSamples(), &err);

@@ -58,11 +58,6 @@ std::optional<Block> BlockTracker::finish() {
 }
 
 bool TrialPlan::build(VOKFile* file, const std::string& start, const std::string& end, std::string& reason) {
-#ifndef VOKTOOL_HAVE_TRIALS
-    (void)file; (void)start; (void)end;
-    reason = "this library has no trial calls";
-    return false;
-#else
     start_ = start;
     end_ = end;
     identifiers_ = !start_.empty() || !end_.empty();
@@ -109,44 +104,33 @@ bool TrialPlan::build(VOKFile* file, const std::string& start, const std::string
     next_ = 0;
     current_ = -1;
     return true;
-#endif
 }
 
-int TrialPlan::leave(int code, const FloatData* data) {
-    if (current_ < 0 || data == nullptr) return -1;
+void TrialPlan::leave(int code, const FloatData* data, std::uint32_t rawTime) {
+    if (current_ < 0 || data == nullptr) return;
     TrialEntry& t = trials_[static_cast<std::size_t>(current_)];
-    bool close = false;
-    if (code == RECORDING_INFO && data->recording.state == 0) {
-        // Without identifiers a block's end ends its trial; with them, a
-        // block end ends a trial that no end message ended, at that time.
-        close = !identifiers_ || static_cast<std::uint32_t>(data->recording.timeHalfMs >> 1) == t.header.endTime;
+    // The item that ended a trial has the trial's end time: a block end, an
+    // end message or an end input value.
+    if (rawTime != t.header.endTime) return;
+    bool ends = false;
+    if (code == RECORDING_INFO) {
+        ends = data->recording.state == 0;
     } else if (code == MESSAGEEVENT && identifiers_ && !inputSplit_ && !end_.empty()) {
         const std::string_view text = messageText(data->event);
         const bool isStart = !start_.empty() && text.find(start_) != std::string_view::npos;
-        if (!isStart && text.find(end_) != std::string_view::npos && text.find("!V") == std::string_view::npos) {
-            close = true;
-            t.endMessage = std::string(text);
-        }
+        ends = !isStart && text.find(end_) != std::string_view::npos && text.find("!V") == std::string_view::npos;
+        if (ends) t.endMessage = std::string(text);
     } else if (code == INPUTEVENT && inputSplit_) {
-        close = data->event.input == endInput_ && data->event.input != startInput_;
+        ends = data->event.input == endInput_ && data->event.input != startInput_;
     }
-    if (!close) return -1;
-    t.closed = true;
-    const int closed = current_;
-    current_ = -1;
-    return closed;
+    if (ends) close();
 }
 
 std::optional<std::uint32_t> cursorPosition(VOKFile* file) {
-#ifndef VOKTOOL_HAVE_TRIALS
-    (void)file;
-    return std::nullopt;
-#else
     BookMark mark{};
     if (vok_set_bookmark(file, &mark) != 0) return std::nullopt;
     vok_free_bookmark(file, &mark);
     return mark.id;
-#endif
 }
 
 Progress::Progress(std::string label, std::uint64_t total, bool enabled)

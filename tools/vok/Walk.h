@@ -95,10 +95,27 @@ public:
         justStarted_ = false;
         return s;
     }
+    // The trial an item with this tracker time lies in: a trial ends before
+    // the first item later than its end time.
+    int at(std::uint32_t rawTime) {
+        if (current_ >= 0 && rawTime > trials_[static_cast<std::size_t>(current_)].header.endTime) close();
+        return current_;
+    }
     // Call after handling a message, input or recording item: closes the
-    // current trial when this item ended it.  Returns the trial it closed.
-    int leave(int code, const FloatData* data);
+    // current trial when this item ended it.
+    void leave(int code, const FloatData* data, std::uint32_t rawTime);
     int current() const { return current_; }
+
+    // Trial times are the tracker's; records may be served shifted by the
+    // time offset fixup.  The shift of samples and events is learnt from the
+    // first sample (whose item key keeps the tracker time).
+    void learnShift(const Sample& s) {
+        if (!shiftKnown_) {
+            shift_ = static_cast<std::uint32_t>(s.timeHalfMs >> 1) - s.time;
+            shiftKnown_ = true;
+        }
+    }
+    std::uint32_t tracker(std::uint32_t served) const { return served + shift_; }
 
 private:
     std::vector<TrialEntry> trials_;
@@ -109,6 +126,13 @@ private:
     std::size_t next_ = 0;
     int current_ = -1;
     bool justStarted_ = false;
+    std::uint32_t shift_ = 0;
+    bool shiftKnown_ = false;
+
+    void close() {
+        trials_[static_cast<std::size_t>(current_)].closed = true;
+        current_ = -1;
+    }
 };
 
 // The cursor position through a bookmark (the item the next step returns).
