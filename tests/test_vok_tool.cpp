@@ -653,6 +653,45 @@ INSTANTIATE_TEST_SUITE_P(Recordings, Check,
                              return n;
                          });
 
+TEST(CheckKinds, ItemsOutsideBlocksAndABlockWithoutItsEnd) {
+    TempDir dir;
+    VokWriter w;
+    w.magic().standardPreamble(2, 4).endPreamble();
+    vokgen::BlockStartSpec b;
+    auto samples = [&](std::uint32_t from, std::uint32_t to) {
+        for (std::uint32_t t = from; t < to; ++t) {
+            SampleSpec s;
+            s.flags = VOK_SAMPLE_LEFT | VOK_SAMPLE_RIGHT | VOK_SAMPLE_GAZE;
+            s.time = t;
+            s.timeForm = vokgen::TimeForm::Full;
+            w.sample(s);
+        }
+    };
+    b.time = 10100;
+    w.startSamples(b).startEvents(b);
+    samples(10100, 10110);
+    w.endSamples(10110).endEvents(10110);
+    EyeEventSpec fix;  // between the blocks
+    fix.startTime = 10150;
+    fix.endTime = 10170;
+    w.fixationStart(fix).fixationEnd(fix);
+    samples(10180, 10181);  // a sample between the blocks
+    b.time = 10300;
+    w.startSamples(b).startEvents(b);
+    samples(10300, 10320);
+    w.endOfRecords();  // the second block never ends
+    const std::string path = dir.write("outside.vok", w);
+    const ToolRun run = vok(dir, {"check", "--json", path});
+    EXPECT_EQ(run.status, 1);
+    const Json j = Json::parse(run.out);
+    std::map<std::string, std::size_t> kinds;
+    for (const Json& p : j["problems"]) kinds[p["kind"]] = p["count"];
+    EXPECT_EQ(kinds["event-outside-block"], 2u) << run.out;
+    EXPECT_EQ(kinds["sample-outside-block"], 1u) << run.out;
+    EXPECT_EQ(kinds["unclosed-block"], 1u) << run.out;
+    EXPECT_EQ(kinds.size(), 3u) << run.out;
+}
+
 // ---------------------------------------------------------------------------
 
 TEST(Batch, OneBadFileDoesNotStopTheOthers) {

@@ -134,14 +134,20 @@ std::string_view itemName(int code) {
 }
 
 // Walks the unchecked item order: eye events while no block is open,
-// blocks without an end record, items that cannot be read.
+// blocks without an end record, items that cannot be read.  Samples and
+// events blocks are followed apart, as their start and end records come
+// apart when the library does not merge them.
 void walk(VOKFile* file, Findings& findings, bool progressOn, const std::string& path) {
-    bool inBlock = false;
-    std::uint32_t blockStart = 0;
+    std::uint32_t openSince[2] = {0, 0};
+    bool open[2] = {false, false};  // samples, events
     std::size_t outside = 0;
     std::string firstOutside;
     Progress progress(path, vok_get_element_count(file), progressOn);
     std::uint64_t steps = 0;
+    auto unclosed = [&](int kind) {
+        findings.add("unclosed-block", fmt::format("the {} block that starts at {} ms has no end record",
+                                                   kind == 0 ? "samples" : "events", openSince[kind]));
+    };
     for (int code; (code = vok_get_next_data(file)) != 0;) {
         progress.step(++steps);
         if (code == RECORDING_INFO) {
@@ -150,18 +156,19 @@ void walk(VOKFile* file, Findings& findings, bool progressOn, const std::string&
                 findings.add("unreadable-item", "a recording block record cannot be read");
                 continue;
             }
-            if (d->recording.state != 0) {
-                if (inBlock)
-                    findings.add("unclosed-block",
-                                 fmt::format("the block that starts at {} ms has no end record", blockStart));
-                inBlock = true;
-                blockStart = d->recording.time;
-            } else {
-                inBlock = false;
+            for (int kind = 0; kind < 2; ++kind) {
+                if ((d->recording.recordType & (1 << kind)) == 0) continue;
+                if (d->recording.state != 0) {
+                    if (open[kind]) unclosed(kind);
+                    open[kind] = true;
+                    openSince[kind] = d->recording.time;
+                } else {
+                    open[kind] = false;
+                }
             }
             continue;
         }
-        if (code >= SBLINK && code <= EFIX && !inBlock) {
+        if (code >= SBLINK && code <= EFIX && !open[0] && !open[1]) {
             const FloatData* d = vok_get_float_data(file);
             if (d == nullptr) {
                 findings.add("unreadable-item", fmt::format("a {} cannot be read", itemName(code)));
@@ -171,8 +178,11 @@ void walk(VOKFile* file, Findings& findings, bool progressOn, const std::string&
             if (outside++ == 0) firstOutside = fmt::format("{} at {} ms", itemName(code), t);
         }
     }
-    if (inBlock)
-        findings.add("unclosed-block", fmt::format("the block that starts at {} ms has no end record", blockStart));
+    if (open[0] && open[1] && openSince[0] == openSince[1])
+        findings.add("unclosed-block", fmt::format("the block that starts at {} ms has no end record", openSince[0]));
+    else
+        for (int kind = 0; kind < 2; ++kind)
+            if (open[kind]) unclosed(kind);
     if (outside != 0)
         findings.addMany("event-outside-block", outside,
                          fmt::format("{} eye event(s) outside every recording block, the first a {}", outside,

@@ -364,8 +364,8 @@ void Exporter::trialRows() {
             switch (c->id) {
                 case col::TTrial: w->integer(number); break;
                 case col::TBlock: blockField(*w, t.block); break;
-                case col::TStartTime: w->integer(t.header.startTime); break;
-                case col::TEndTime: w->integer(t.header.endTime); break;
+                case col::TStartTime: w->integer(plan_->served(t.header.startTime)); break;
+                case col::TEndTime: w->integer(plan_->served(t.header.endTime)); break;
                 case col::TDuration: w->integer(t.header.duration); break;
                 case col::TStartMessage: if (t.startMessage.empty()) w->missing(); else w->text(t.startMessage); break;
                 case col::TEndMessage: if (t.endMessage.empty()) w->missing(); else w->text(t.endMessage); break;
@@ -435,6 +435,7 @@ std::uint64_t Exporter::run(Progress& progress, bool trackCursor) {
                 continue;
             }
             const auto raw = static_cast<std::uint32_t>(d->recording.timeHalfMs >> 1);
+            if (trials) plan_->learnShift(d->recording);
             trialAt(raw);
             const std::optional<Block> done = blocks_.record(d->recording);
             if (d->recording.state != 0) flushOpenStarts();

@@ -217,6 +217,7 @@ int infoRecording(const std::string& path, const InfoOptions& options, Output& o
                 ++s.unreadable;
                 continue;
             }
+            plan.learnShift(d->recording);
             if (std::optional<Block> done = blocks.record(d->recording)) s.blocks.push_back(*done);
         }
         if (std::optional<Block> last = blocks.finish()) s.blocks.push_back(*last);
@@ -227,6 +228,8 @@ int infoRecording(const std::string& path, const InfoOptions& options, Output& o
     for (const TrialEntry& t : plan.trials()) {
         TrialSummary ts;
         ts.header = t.header;
+        ts.header.startTime = plan.served(t.header.startTime);
+        ts.header.endTime = plan.served(t.header.endTime);
         // The block whose start record the trial refers to.
         if (t.header.recording != nullptr)
             for (const Block& b : s.blocks)

@@ -38,6 +38,12 @@ void ItemCounts::add(const ItemCounts& o) {
 std::optional<Block> BlockTracker::record(const RecordingInfo& info) {
     std::optional<Block> done;
     if (info.state != 0) {
+        // The samples and events starts of one block come as two records
+        // when the library did not merge them: one block.
+        if (open_ && (current_.start.recordType & info.recordType & 3) == 0) {
+            current_.start.recordType = static_cast<std::uint8_t>(current_.start.recordType | info.recordType);
+            return done;
+        }
         if (open_) done = current_;
         current_ = Block{};
         current_.number = ++seen_;

@@ -108,14 +108,24 @@ public:
 
     // Trial times are the tracker's; records may be served shifted by the
     // time offset fixup.  The shift of samples and events is learnt from the
-    // first sample (whose item key keeps the tracker time).
+    // first sample, or until one is read from the first block record (whose
+    // item keys keep the tracker time; both shifts are the time of the first
+    // record in all but odd files).
     void learnShift(const Sample& s) {
-        if (!shiftKnown_) {
+        if (!sampleShift_) {
             shift_ = static_cast<std::uint32_t>(s.timeHalfMs >> 1) - s.time;
+            sampleShift_ = shiftKnown_ = true;
+        }
+    }
+    void learnShift(const RecordingInfo& r) {
+        if (!shiftKnown_) {
+            shift_ = static_cast<std::uint32_t>(r.timeHalfMs >> 1) - r.time;
             shiftKnown_ = true;
         }
     }
     std::uint32_t tracker(std::uint32_t served) const { return served + shift_; }
+    // A trial time as the records are served.
+    std::uint32_t served(std::uint32_t tracker) const { return tracker - shift_; }
 
 private:
     std::vector<TrialEntry> trials_;
@@ -127,7 +137,7 @@ private:
     int current_ = -1;
     bool justStarted_ = false;
     std::uint32_t shift_ = 0;
-    bool shiftKnown_ = false;
+    bool shiftKnown_ = false, sampleShift_ = false;
 
     void close() {
         trials_[static_cast<std::size_t>(current_)].closed = true;
