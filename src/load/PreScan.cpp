@@ -375,6 +375,8 @@ private:
 void preScan(VOKFile& file, bool tolerant) {
     file.index.reserve(1024);
     Scanner(file, tolerant).run();
+    // The index lives as long as the file: give back the growth slack.
+    if (file.index.capacity() - file.index.size() > file.index.size() / 16) file.index.shrink_to_fit();
 }
 
 }  // namespace vok

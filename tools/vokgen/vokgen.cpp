@@ -1,13 +1,17 @@
-// vokgen: writes synthetic recordings for demos, tests and benchmarks.
+// vokgen: writes synthetic recordings for demos, tests and benchmarks, and
+// the small recordings of the peculiarities that the reader checks, repairs
+// or rejects.
 #include <CLI/CLI.hpp>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <exception>
+#include <filesystem>
 #include <map>
 #include <random>
 #include <string>
 
+#include "Cases.h"
 #include "VokWriter.h"
 
 namespace {
@@ -105,6 +109,16 @@ int main(int argc, char** argv) {
         ->capture_default_str();
     gen->add_option("--cut", cut, "Cut the file after this many bytes");
 
+    std::string casesDir;
+    std::string caseHelp = "Cases:\n";
+    for (const vokgen::RecordingCase& c : vokgen::recordingCaseList())
+        caseHelp += "  " + c.name + "\n      " + c.description + "\n";
+    auto* cases = app.add_subcommand(
+        "cases",
+        "Write one small recording per peculiarity the reader checks, repairs or rejects, and a sound one");
+    cases->add_option("dir", casesDir, "Folder to write into (created when missing)")->required();
+    cases->footer(caseHelp);
+
     CLI11_PARSE(app, argc, argv);
 
     try {
@@ -137,6 +151,10 @@ int main(int argc, char** argv) {
                 r.bytes.resize(static_cast<std::size_t>(cut));
             writeBytes(outPath, r.bytes);
             printSummary(outPath, r);
+        }
+        if (*cases) {
+            for (const std::filesystem::path& p : vokgen::writeRecordingCases(casesDir))
+                std::printf("wrote %s\n", p.string().c_str());
         }
     } catch (const std::exception& e) {
         std::fprintf(stderr, "vokgen: %s\n", e.what());
