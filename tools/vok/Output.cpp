@@ -153,6 +153,7 @@ char* writeDecimal(char* p, std::uint64_t significand, int exponent) {
 }
 
 void put(char*& p, std::string_view text) {
+    if (text.empty()) return;  // an empty view may hold no pointer at all
     std::memcpy(p, text.data(), text.size());
     p += text.size();
 }

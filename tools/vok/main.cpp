@@ -272,6 +272,7 @@ int main(int argc, char** argv) {
                 if (std::find(ex.tables.begin(), ex.tables.end(), t) == ex.tables.end()) ex.tables.push_back(t);
             }
             if (!ex.trialStart.empty() || !ex.trialEnd.empty()) ex.trials = true;
+            if (std::find(ex.columns.begin(), ex.columns.end(), "trial") != ex.columns.end()) ex.trials = true;
             if (std::find(ex.tables.begin(), ex.tables.end(), Table::Trials) != ex.tables.end()) ex.trials = true;
             if (list) {
                 std::vector<Table> shown = ex.tables;
