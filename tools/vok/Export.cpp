@@ -63,7 +63,7 @@ struct OpenStart {
 
 class Exporter {
 public:
-    Exporter(VOKFile* file, const ExportOptions& options, TrialPlan* plan) : file_(file), options_(options), plan_(plan) {}
+    Exporter(VOKFile* file, TrialPlan* plan) : file_(file), plan_(plan) {}
 
     RowWriter* writers[7] = {};  // by Table
 
@@ -81,7 +81,6 @@ private:
     void flushOpenStarts();
 
     VOKFile* file_;
-    const ExportOptions& options_;
     TrialPlan* plan_;
     BlockTracker blocks_;
     OpenStart open_[2][3];
@@ -560,7 +559,7 @@ int exportRecording(const std::string& path, const ExportOptions& options, Strea
     }
 
     try {
-        Exporter exporter(file, options, plan ? &*plan : nullptr);
+        Exporter exporter(file, plan ? &*plan : nullptr);
         std::vector<std::unique_ptr<Output>> files;
         std::vector<std::unique_ptr<RowWriter>> writers;
         std::filesystem::path dir;

@@ -42,9 +42,7 @@ public:
     // The block still open at the end of the walk.
     std::optional<Block> finish();
 
-    bool inBlock() const { return open_; }
     int number() const { return open_ ? current_.number : 0; }
-    int blocksSeen() const { return seen_; }
     const ItemCounts& totals() const { return totals_; }
     const ItemCounts& outside() const { return outside_; }
 
@@ -63,7 +61,6 @@ struct TrialEntry {
     Trial header{};
     int block = 0;  // filled in by the walk
     std::string startMessage, endMessage;
-    bool reached = false, closed = false;
 };
 
 class TrialPlan {
@@ -81,9 +78,7 @@ public:
     // index (0-based) the item lies in, or -1.
     int enter(std::uint32_t position) {
         while (next_ < trials_.size() && trials_[next_].startIndex <= position) {
-            if (current_ >= 0) trials_[static_cast<std::size_t>(current_)].closed = true;
             current_ = static_cast<int>(next_);
-            trials_[next_].reached = true;
             ++next_;
             justStarted_ = true;
         }
@@ -139,10 +134,7 @@ private:
     std::uint32_t shift_ = 0;
     bool shiftKnown_ = false, sampleShift_ = false;
 
-    void close() {
-        trials_[static_cast<std::size_t>(current_)].closed = true;
-        current_ = -1;
-    }
+    void close() { current_ = -1; }
 };
 
 // The cursor position through a bookmark (the item the next step returns).

@@ -216,7 +216,6 @@ int main(int argc, char** argv) {
     std::vector<std::string> tableNames;
     std::string format = "csv";
     bool list = false;
-    bool missingGiven = false;
     CLI::App* exportCmd = app.add_subcommand("export", "Write recordings as tidy CSV, TSV or JSON Lines tables");
     addBatch(exportCmd);
     exportCmd->add_option("-t,--table", tableNames, "Table(s): samples, events, messages, buttons, inputs, recordings, trials")
@@ -254,7 +253,6 @@ int main(int argc, char** argv) {
         const int code = app.exit(e);
         return code == 0 ? kExitOk : kExitUsage;
     }
-    (void)missingGiven;
 
     Diagnostics::install();
     Output out(claimStandardOutput());
