@@ -287,6 +287,26 @@ TEST(Trials, RebuildKeepsTheCurrentNumberAndShrinksSafely) {
     EXPECT_EQ(currentTrialEntry(*f), &f->trials[1]);
 }
 
+TEST(Trials, SeveralTrialsInABlockThatStartsTheFile) {
+    // The recording start is item 0: every trial of its block still closes.
+    test::TempDir dir;
+    Recording r;
+    r.blockStart(1000).samples(1000, 1090, 10);
+    r.message(1010, "A").message(1020, "B").message(1030, "A").message(1040, "B").blockEnd(1100);
+    FilePtr f = openRecording(dir, r);
+    testing::internal::CaptureStdout();
+    vok_set_trial_identifier(f.get(), "A", "B");
+    const std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(out.find("removed last trial"), std::string::npos) << out;
+    ASSERT_EQ(vok_get_trial_count(f.get()), 3);  // the lead-in from the block start, then A..B twice
+    const RecordingInfo* block = startRecord(*f, 1000);
+    for (int k = 0; k < 3; ++k) EXPECT_EQ(f->trials[static_cast<std::size_t>(k)].recording, block) << k;
+    EXPECT_EQ(f->trials[1].startTime, 1010u);
+    EXPECT_EQ(f->trials[1].endTime, 1020u);
+    EXPECT_EQ(f->trials[2].startTime, 1030u);
+    EXPECT_EQ(f->trials[2].endTime, 1040u);
+}
+
 TEST(Trials, JumpsAndHeader) {
     test::TempDir dir;
     Recording r = twoBlocks();

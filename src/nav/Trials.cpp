@@ -173,8 +173,11 @@ private:
     std::uint32_t timeOf(std::int64_t i) const { return itemTime(index_[static_cast<std::size_t>(i)]); }
 
     // The recording of the block last started, when it was dropped by a close.
+    // A block that starts at position 0 (the usual first item of a file)
+    // counts too: otherwise every trial after the first of that block could
+    // not be closed and would be lost.
     void fetchRecording() {
-        if (recording_ == nullptr && lastStart_ > 0)
+        if (recording_ == nullptr && lastStart_ >= 0)
             recording_ = index_[static_cast<std::size_t>(lastStart_)].recording;
     }
 
