@@ -101,12 +101,12 @@ void Exporter::sampleRow(const Sample& s, int trial, int block) {
     auto group = [&](int e, std::uint16_t bit, float v) {
         if (eye[e] && (f & bit)) w.measured(v); else w.missing();
     };
-    auto velocity = [&](float v) { w.measured(v); };
+    auto velocity = [&](float v) { w.computed(v); };
     auto speed = [&](float vx, float vy) {
         if (vx == kMissing || vy == kMissing || vx != vx || vy != vy)
             w.missing();
         else
-            w.number(static_cast<float>(std::sqrt(static_cast<double>(vx) * vx + static_cast<double>(vy) * vy)));
+            w.computed(static_cast<float>(std::sqrt(static_cast<double>(vx) * vx + static_cast<double>(vy) * vy)));
     };
     w.begin();
     for (const Column* c : w.columns()) {

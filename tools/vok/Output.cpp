@@ -227,6 +227,20 @@ char* writeFloat(char* p, float value) {
     return writeDecimal(p, d.significand, d.exponent);
 }
 
+char* writeComputedFloat(char* p, float value) {
+    if (!std::isfinite(value)) return std::to_chars(p, p + 16, value).ptr;
+    if (std::signbit(value)) {
+        *p++ = '-';
+        value = -value;
+    }
+    if (value == 0.0f) {
+        *p++ = '0';
+        return p;
+    }
+    const auto d = fmt::detail::dragonbox::to_decimal(value);
+    return writeDecimal(p, d.significand, d.exponent);
+}
+
 char* writeDouble(char* p, double value) {
     if (!std::isfinite(value)) return std::to_chars(p, p + 24, value).ptr;
     if (std::signbit(value)) {

@@ -95,6 +95,9 @@ inline char* writeInt(char* p, std::int64_t value) {
 // The shortest decimal that reads back as exactly `value` (at most 16
 // characters).  Plain notation from 1e-5 to 1e16, exponent notation beyond.
 char* writeFloat(char* p, float value);
+// The same, without first trying whole numbers and tenths: for computed
+// values (velocities), which seldom are either.
+char* writeComputedFloat(char* p, float value);
 char* writeDouble(char* p, double value);
 
 }  // namespace voktool

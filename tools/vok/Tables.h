@@ -156,6 +156,16 @@ public:
             number(v);
     }
 
+    // A computed value (a velocity): 1e8 when it could not be computed.
+    void computed(float v) {
+        if (v == VOK_MISSING || v != v) {
+            missing();
+        } else {
+            next();
+            p_ = writeComputedFloat(p_, v);
+        }
+    }
+
     static constexpr float VOK_MISSING = 100000000.0f;
     static constexpr float VOK_ABSENT = -32768.0f;
 
