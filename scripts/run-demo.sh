@@ -1,14 +1,29 @@
 #!/usr/bin/env bash
-# The main job: sets everything up, builds, and reads a recording.  Without an
-# argument it writes the built-in demo recording with vokgen and reads that.
+# The main job: sets everything up, builds, and shows a recording with the vok
+# tool: what it holds, then its samples and events as CSV tables.  Without an
+# argument it writes the built-in demo recording with vokgen and uses that.
 set -euo pipefail
+recording=${1:-}
+# A path given relative to where the script was started from.
+if [ -n "$recording" ] && [ "${recording#/}" = "$recording" ]; then
+  recording="$PWD/$recording"
+fi
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 scripts/build.sh
 build=${VOKAPI_BUILD_DIR:-build}
-recording=${1:-}
 if [ -z "$recording" ]; then
   recording="$build/demo.vok"
   "$build/tools/vokgen/vokgen" demo "$recording"
 fi
-"$build/examples/vok_preamble" "$recording"
+vok="$build/tools/vok/vok"
+tables="$build/demo-tables"
+
+"$vok" info "$recording"
+"$vok" export --table samples,events --output "$tables" "$recording"
+for table in samples events; do
+  file="$tables/$table.csv"
+  echo
+  echo "$table: $(($(wc -l < "$file") - 1)) rows in $file"
+  head -n 6 "$file"
+done

@@ -1,0 +1,127 @@
+#include "Session.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <string_view>
+
+namespace voktool {
+
+namespace {
+
+std::vector<std::string> g_lines;
+
+void collect(const char* text) {
+    if (text == nullptr) return;
+    std::string_view t(text);
+    while (!t.empty() && (t.back() == '\n' || t.back() == '\r' || t.back() == ' ' || t.back() == '\t'))
+        t.remove_suffix(1);
+    while (!t.empty() && (t.front() == ' ' || t.front() == '\n')) t.remove_prefix(1);
+    if (!t.empty()) g_lines.emplace_back(t);
+}
+
+bool contains(const std::string& text, std::string_view needle) {
+    return text.find(needle) != std::string::npos;
+}
+
+}  // namespace
+
+int OpenOptions::consistencyArgument() const {
+    int c = consistency & VOK_CONSISTENCY_LEVEL_MASK;
+    if (tolerant) c |= VOK_TOLERANT_READING;
+    if (noFixup) c |= VOK_NO_TIME_FIXUP;
+    if (messageOffsets) c |= VOK_MESSAGE_TIME_OFFSETS;
+    return c;
+}
+
+int OpenOptions::loadEvents() const { return (noEvents ? 0 : 1) | (extraMessages ? 2 : 0); }
+
+int OpenOptions::loadSamples() const { return noSamples ? 0 : 1; }
+
+void Diagnostics::install() { vok_set_log_function(collect); }
+void Diagnostics::clear() { g_lines.clear(); }
+const std::vector<std::string>& Diagnostics::lines() { return g_lines; }
+std::vector<std::string> Diagnostics::take() {
+    std::vector<std::string> out;
+    out.swap(g_lines);
+    return out;
+}
+
+int claimStandardOutput() {
+    std::fflush(stdout);
+    const int out = ::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3);
+    if (out < 0) return STDOUT_FILENO;
+    const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+    if (null >= 0) {
+        ::dup2(null, STDOUT_FILENO);
+        ::close(null);
+    }
+    return out;
+}
+
+Recording::~Recording() { vok_close_file(file_); }
+
+std::unique_ptr<Recording> Recording::open(const std::string& path, const OpenOptions& options,
+                                           std::string& reason, std::vector<std::string>& diagnostics) {
+    diagnostics.clear();
+    if (!readableFile(path, reason)) return nullptr;
+    Diagnostics::clear();
+    if (options.extraMessages)
+        vok_set_extra_message_file(options.extraMessageFile.empty() ? nullptr : options.extraMessageFile.c_str());
+    int err = 0;
+    VOKFile* file = vok_open_file(path.c_str(), options.consistencyArgument(), options.loadEvents(),
+                                  options.loadSamples(), &err);
+    diagnostics = Diagnostics::take();
+    if (file == nullptr) {
+        reason = describeOpenFailure(diagnostics);
+        return nullptr;
+    }
+    return std::unique_ptr<Recording>(new Recording(file));
+}
+
+bool readableFile(const std::string& path, std::string& reason) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        reason = std::strerror(errno);
+        return false;
+    }
+    struct stat st {};
+    const bool ok = ::fstat(fd, &st) == 0;
+    ::close(fd);
+    if (!ok) {
+        reason = std::strerror(errno);
+        return false;
+    }
+    if (S_ISDIR(st.st_mode)) {
+        reason = "is a folder";
+        return false;
+    }
+    return true;
+}
+
+std::string describeOpenFailure(const std::vector<std::string>& diagnostics) {
+    if (diagnostics.empty()) return "the library could not open it";
+    const std::string& last = diagnostics.back();
+    bool inHeader = false;
+    for (const std::string& line : diagnostics)
+        if (contains(line, "error reading vok file 6")) inHeader = true;
+    if (contains(last, "Bad magic")) return "not a .vok recording (unknown first line)";
+    if (contains(last, "File Could not be opened")) return "cannot be opened";
+    if (inHeader && contains(last, "End of file")) return "the file ends inside its header (no ENDP: line)";
+    if (contains(last, "Error reading") || contains(last, "End of file") || contains(last, "unknown data type"))
+        return "damaged or cut-off records (" + last + "); --tolerant reads the records before the damage";
+    return last;
+}
+
+std::string_view messageText(const Event& event) {
+    if (event.message == nullptr || event.message->length <= 0) return {};
+    const char* text = event.message->c;
+    const auto declared = static_cast<std::size_t>(event.message->length);
+    return std::string_view(text, ::strnlen(text, declared));
+}
+
+}  // namespace voktool
