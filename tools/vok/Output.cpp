@@ -113,45 +113,6 @@ void digitsBackwards(char* end, std::uint64_t v, int n) {
     if (n == 1) end[-1] = static_cast<char>('0' + v);
 }
 
-// Lays out significand x 10^exponent (the shortest digits of a number).
-char* writeDecimal(char* p, std::uint64_t significand, int exponent) {
-    const int n = digitCount(significand);
-    const int point = n + exponent;  // digits before the decimal point
-    if (exponent >= 0 && point <= 16) {
-        digitsBackwards(p + n, significand, n);
-        p += n;
-        for (int i = 0; i < exponent; ++i) *p++ = '0';
-        return p;
-    }
-    if (exponent < 0 && point > 0) {
-        // The digits one place to the right, then the whole part moved back
-        // over the gap that takes the point.
-        digitsBackwards(p + n + 1, significand, n);
-        for (int i = 0; i < point; ++i) p[i] = p[i + 1];
-        p[point] = '.';
-        return p + n + 1;
-    }
-    if (exponent < 0 && point > -5) {
-        *p++ = '0';
-        *p++ = '.';
-        for (int i = point; i < 0; ++i) *p++ = '0';
-        digitsBackwards(p + n, significand, n);
-        return p + n;
-    }
-    char* const digitsEnd = p + n + 1;
-    digitsBackwards(digitsEnd, significand, n);
-    p[0] = p[1];  // first digit, then the point before the others
-    p[1] = '.';
-    p = n > 1 ? digitsEnd : p + 1;
-    *p++ = 'e';
-    int e = point - 1;
-    if (e < 0) {
-        *p++ = '-';
-        e = -e;
-    }
-    return writeUInt(p, static_cast<std::uint64_t>(e));
-}
-
 void put(char*& p, std::string_view text) {
     if (text.empty()) return;  // an empty view may hold no pointer at all
     std::memcpy(p, text.data(), text.size());
@@ -194,9 +155,9 @@ char* writeUInt(char* p, std::uint64_t value) {
     return p + n;
 }
 
-// The shortest digits come from fmt's Dragonbox; laying them out here is
-// several times cheaper than a general formatter, which matters for tables
-// of millions of rows.
+// Values print as the shortest text that reads back exactly
+// (std::to_chars); whole numbers and tenths, which most recorded values are,
+// take a faster path to the same text.  Tables run to millions of rows.
 char* writeFloat(char* p, float value) {
     if (!std::isfinite(value)) return std::to_chars(p, p + 16, value).ptr;
     if (std::signbit(value)) {
@@ -223,8 +184,7 @@ char* writeFloat(char* p, float value) {
             return p;
         }
     }
-    const auto d = fmt::detail::dragonbox::to_decimal(value);
-    return writeDecimal(p, d.significand, d.exponent);
+    return std::to_chars(p, p + 32, value).ptr;
 }
 
 char* writeComputedFloat(char* p, float value) {
@@ -237,8 +197,7 @@ char* writeComputedFloat(char* p, float value) {
         *p++ = '0';
         return p;
     }
-    const auto d = fmt::detail::dragonbox::to_decimal(value);
-    return writeDecimal(p, d.significand, d.exponent);
+    return std::to_chars(p, p + 32, value).ptr;
 }
 
 char* writeDouble(char* p, double value) {
@@ -251,8 +210,7 @@ char* writeDouble(char* p, double value) {
         *p++ = '0';
         return p;
     }
-    const auto d = fmt::detail::dragonbox::to_decimal(value);
-    return writeDecimal(p, d.significand, d.exponent);
+    return std::to_chars(p, p + 32, value).ptr;
 }
 
 char* writeDelimitedText(char* p, std::string_view text, char separator) {
