@@ -12,59 +12,13 @@
 #include "load/VOKFile.h"
 #include "nav/Cursor.h"
 #include "nav/Trials.h"
+#include "support/BlockRecording.h"
 #include "support/TestSupport.h"
 
 namespace vok {
 namespace {
 
-// A recording with blocks of 1000 Hz gaze samples, messages and input
-// items, made with the recording writer.
-class Recording {
-public:
-    Recording() { w_.magic().standardPreamble(2, 4).endPreamble(); }
-    Recording& blockStart(std::uint32_t t) {
-        vokgen::BlockStartSpec b;
-        b.time = t;
-        b.eye = vokgen::Eye::Left;
-        w_.startSamples(b);
-        return *this;
-    }
-    Recording& blockEnd(std::uint32_t t) {
-        w_.endSamples(t);
-        return *this;
-    }
-    Recording& sample(std::uint32_t t) {
-        vokgen::SampleSpec s;
-        s.flags = VOK_SAMPLE_LEFT | VOK_SAMPLE_GAZE;
-        s.timeForm = vokgen::TimeForm::Full;
-        s.time = t;
-        s.gazeX[0] = 1000;
-        s.gazeY[0] = 2000;
-        w_.sample(s);
-        return *this;
-    }
-    Recording& samples(std::uint32_t from, std::uint32_t to, std::uint32_t step) {
-        for (std::uint32_t t = from; t <= to; t += step) sample(t);
-        return *this;
-    }
-    Recording& message(std::uint32_t t, std::string_view text) {
-        w_.message(t, text);
-        return *this;
-    }
-    Recording& input(std::uint32_t t, std::uint16_t value) {
-        w_.input(t, value);
-        return *this;
-    }
-    const vokgen::VokWriter& done() {
-        if (!ended_) w_.endOfRecords();
-        ended_ = true;
-        return w_;
-    }
-
-private:
-    vokgen::VokWriter w_;
-    bool ended_ = false;
-};
+using Recording = test::BlockRecording;
 
 using FilePtr = std::unique_ptr<VOKFile, test::FileCloser>;
 
