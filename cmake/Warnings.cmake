@@ -6,7 +6,7 @@ function(vokapi_warnings target)
     target_compile_options(${target} PRIVATE /W4 /fp:precise $<$<BOOL:${VOKAPI_WERROR}>:/WX>)
   else()
     target_compile_options(${target} PRIVATE
-      -Wall -Wextra -Wpedantic -Wshadow -Wnon-virtual-dtor -Wcast-qual
+      -Wall -Wextra -Wpedantic -Wshadow -Wcast-qual $<$<COMPILE_LANGUAGE:CXX>:-Wnon-virtual-dtor>
       # Floating-point steps are written as the format defines them: never
       # let the compiler fuse or reorder them.
       -ffp-contract=off -fno-fast-math
