@@ -82,21 +82,10 @@ public:
     }
 };
 
-struct Opened {
-    FileHandle file;
-    std::string log;
-};
+using Opened = test::OpenedRecording;
 
 Opened openRec(const test::TempDir& dir, const vokgen::VokWriter& w, int consistency) {
-    static int counter = 0;
-    const std::string path = dir.write("c" + std::to_string(counter++) + ".vok", w);
-    test::LogCapture capture;
-    int err = 99;
-    Opened o;
-    o.file.reset(vok_open_file(path.c_str(), consistency, 1, 1, &err));
-    EXPECT_EQ(err, 0) << capture.text();
-    o.log = capture.text();
-    return o;
+    return test::openWritten(dir, w, consistency);
 }
 
 // The record of an item of the given type, in a few telling fields.

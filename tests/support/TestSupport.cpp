@@ -1,5 +1,7 @@
 #include "support/TestSupport.h"
 
+#include <gtest/gtest.h>
+
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
@@ -56,6 +58,18 @@ std::string TempDir::write(const std::string& name, const std::string& bytes) co
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     if (!out) throw std::runtime_error("cannot write " + p);
     return p;
+}
+
+OpenedRecording openWritten(const TempDir& dir, const vokgen::VokWriter& writer, int consistency) {
+    static int counter = 0;
+    const std::string path = dir.write("opened" + std::to_string(counter++) + ".vok", writer);
+    LogCapture capture;
+    int err = 99;
+    OpenedRecording o;
+    o.file.reset(vok_open_file(path.c_str(), consistency, 1, 1, &err));
+    EXPECT_EQ(err, 0) << capture.text();
+    o.log = capture.text();
+    return o;
 }
 
 vokgen::VokWriter minimalRecording() {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -49,5 +50,16 @@ vokgen::VokWriter minimalRecording();
 struct FileCloser {
     void operator()(VOKFile* f) const { vok_close_file(f); }
 };
+
+// A recording opened from a writer's bytes, with what the library logged
+// while opening it.
+struct OpenedRecording {
+    std::unique_ptr<VOKFile, FileCloser> file;
+    std::string log;
+};
+
+// Writes the writer's bytes to a new file in dir and opens it with the given
+// consistency argument; a failed open is reported as a test failure.
+OpenedRecording openWritten(const TempDir& dir, const vokgen::VokWriter& writer, int consistency);
 
 }  // namespace vok::test
