@@ -52,13 +52,16 @@ bool hasRoom(const VOKEXT_Batch& b) {
     return true;
 }
 
-template <typename T>
-inline void put(T* column, std::size_t stride, std::uint32_t row, T value) {
+// Writes value() into row `row` of a column that was asked for; the value is
+// worked out only then.
+template <typename T, typename F>
+inline void put(T* column, std::size_t stride, std::uint32_t row, F value) {
     if (column == nullptr) return;
+    const T v = value();
     if (stride == 0) {
-        column[row] = value;
+        column[row] = v;
     } else {
-        std::memcpy(reinterpret_cast<char*>(column) + static_cast<std::size_t>(row) * stride, &value, sizeof value);
+        std::memcpy(reinterpret_cast<char*>(column) + static_cast<std::size_t>(row) * stride, &v, sizeof v);
     }
 }
 
@@ -71,52 +74,55 @@ inline float measured(float v, bool carried) {
 // A computed velocity: NaN when it could not be computed.
 inline float computed(float v) { return v != VOK_MISSING_VALUE && std::isfinite(v) ? v : kNaN; }
 
+// The groups of one eye a sample carries.
+struct EyeGroups {
+    bool pupilXY, headRef, size, gaze;
+};
+
 void writeSample(const Sample& s, std::uint32_t position, const VOKEXT_SampleColumns& c, std::uint32_t row,
                  bool nan) {
     const std::size_t st = c.stride;
     // The whole record as served, byte for byte.
     if (c.records != nullptr) std::memcpy(&c.records[row], &s, sizeof s);
-    put(c.position, st, row, position);
-    put(c.time, st, row, s.time);
-    put(c.timeMs, st, row, static_cast<double>(s.time) + ((s.flags & VOK_SAMPLE_HALFMS) ? 0.5 : 0.0));
-    put(c.flags, st, row, s.flags);
     const std::uint16_t f = s.flags;
+    put(c.position, st, row, [&] { return position; });
+    put(c.time, st, row, [&] { return s.time; });
+    put(c.timeMs, st, row, [&] { return static_cast<double>(s.time) + ((f & VOK_SAMPLE_HALFMS) ? 0.5 : 0.0); });
+    put(c.flags, st, row, [&] { return f; });
     for (int e = 0; e < 2; ++e) {
         const bool eye = (f & (e == 0 ? VOK_SAMPLE_LEFT : VOK_SAMPLE_RIGHT)) != 0;
-        const bool pupilXY = eye && (f & VOK_SAMPLE_PUPILXY);
-        const bool headRef = eye && (f & VOK_SAMPLE_HEADREF);
-        const bool size = eye && (f & VOK_SAMPLE_PUPILSIZE);
-        const bool gaze = eye && (f & VOK_SAMPLE_GAZE);
+        const EyeGroups g{eye && (f & VOK_SAMPLE_PUPILXY), eye && (f & VOK_SAMPLE_HEADREF),
+                          eye && (f & VOK_SAMPLE_PUPILSIZE), eye && (f & VOK_SAMPLE_GAZE)};
         auto m = [nan](float v, bool carried) { return nan ? measured(v, carried) : v; };
         auto v = [nan](float x) { return nan ? computed(x) : x; };
-        put(c.pupilX[e], st, row, m(s.pupilX[e], pupilXY));
-        put(c.pupilY[e], st, row, m(s.pupilY[e], pupilXY));
-        put(c.headRefX[e], st, row, m(s.headRefX[e], headRef));
-        put(c.headRefY[e], st, row, m(s.headRefY[e], headRef));
-        put(c.pupilSize[e], st, row, m(s.pupilSize[e], size));
-        put(c.gazeX[e], st, row, m(s.gazeX[e], gaze));
-        put(c.gazeY[e], st, row, m(s.gazeY[e], gaze));
-        put(c.gazeVelX[e], st, row, v(s.gazeVelX[e]));
-        put(c.gazeVelY[e], st, row, v(s.gazeVelY[e]));
-        put(c.headRefVelX[e], st, row, v(s.headRefVelX[e]));
-        put(c.headRefVelY[e], st, row, v(s.headRefVelY[e]));
-        put(c.pupilVelX[e], st, row, v(s.pupilVelX[e]));
-        put(c.pupilVelY[e], st, row, v(s.pupilVelY[e]));
-        put(c.fastGazeVelX[e], st, row, v(s.fastGazeVelX[e]));
-        put(c.fastGazeVelY[e], st, row, v(s.fastGazeVelY[e]));
-        put(c.fastHeadRefVelX[e], st, row, v(s.fastHeadRefVelX[e]));
-        put(c.fastHeadRefVelY[e], st, row, v(s.fastHeadRefVelY[e]));
-        put(c.fastPupilVelX[e], st, row, v(s.fastPupilVelX[e]));
-        put(c.fastPupilVelY[e], st, row, v(s.fastPupilVelY[e]));
+        put(c.pupilX[e], st, row, [&] { return m(s.pupilX[e], g.pupilXY); });
+        put(c.pupilY[e], st, row, [&] { return m(s.pupilY[e], g.pupilXY); });
+        put(c.headRefX[e], st, row, [&] { return m(s.headRefX[e], g.headRef); });
+        put(c.headRefY[e], st, row, [&] { return m(s.headRefY[e], g.headRef); });
+        put(c.pupilSize[e], st, row, [&] { return m(s.pupilSize[e], g.size); });
+        put(c.gazeX[e], st, row, [&] { return m(s.gazeX[e], g.gaze); });
+        put(c.gazeY[e], st, row, [&] { return m(s.gazeY[e], g.gaze); });
+        put(c.gazeVelX[e], st, row, [&] { return v(s.gazeVelX[e]); });
+        put(c.gazeVelY[e], st, row, [&] { return v(s.gazeVelY[e]); });
+        put(c.headRefVelX[e], st, row, [&] { return v(s.headRefVelX[e]); });
+        put(c.headRefVelY[e], st, row, [&] { return v(s.headRefVelY[e]); });
+        put(c.pupilVelX[e], st, row, [&] { return v(s.pupilVelX[e]); });
+        put(c.pupilVelY[e], st, row, [&] { return v(s.pupilVelY[e]); });
+        put(c.fastGazeVelX[e], st, row, [&] { return v(s.fastGazeVelX[e]); });
+        put(c.fastGazeVelY[e], st, row, [&] { return v(s.fastGazeVelY[e]); });
+        put(c.fastHeadRefVelX[e], st, row, [&] { return v(s.fastHeadRefVelX[e]); });
+        put(c.fastHeadRefVelY[e], st, row, [&] { return v(s.fastHeadRefVelY[e]); });
+        put(c.fastPupilVelX[e], st, row, [&] { return v(s.fastPupilVelX[e]); });
+        put(c.fastPupilVelY[e], st, row, [&] { return v(s.fastPupilVelY[e]); });
     }
     const bool resolution = (f & VOK_SAMPLE_RESOLUTION) != 0;
-    put(c.resolutionX, st, row, nan ? measured(s.resolutionX, resolution) : s.resolutionX);
-    put(c.resolutionY, st, row, nan ? measured(s.resolutionY, resolution) : s.resolutionY);
-    for (int k = 0; k < 8; ++k) put(c.headData[k], st, row, s.headData[k]);
-    put(c.input, st, row, s.input);
-    put(c.buttons, st, row, s.buttons);
-    put(c.headDataType, st, row, s.headDataType);
-    put(c.errors, st, row, s.errors);
+    put(c.resolutionX, st, row, [&] { return nan ? measured(s.resolutionX, resolution) : s.resolutionX; });
+    put(c.resolutionY, st, row, [&] { return nan ? measured(s.resolutionY, resolution) : s.resolutionY; });
+    for (int k = 0; k < 8; ++k) put(c.headData[k], st, row, [&] { return s.headData[k]; });
+    put(c.input, st, row, [&] { return s.input; });
+    put(c.buttons, st, row, [&] { return s.buttons; });
+    put(c.headDataType, st, row, [&] { return s.headDataType; });
+    put(c.errors, st, row, [&] { return s.errors; });
 }
 
 void writeEvent(const Event& e, std::uint32_t position, bool extra, VOKEXT_Batch& b) {
