@@ -350,7 +350,8 @@ class collected_log:
         return False
 
     def text(self, default):
-        return "; ".join(self.lines) if self.lines else default
+        """The reason of a failure: the last line the library logged."""
+        return self.lines[-1] if self.lines else default
 
 
 # --------------------------------------------------------------------------

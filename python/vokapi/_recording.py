@@ -1,6 +1,7 @@
 """Recordings as NumPy arrays and pandas tables."""
 
 import ctypes
+import errno
 import os
 from ctypes import byref, c_float, c_int, c_uint32
 
@@ -860,8 +861,9 @@ def open(path, consistency=1, *, tolerant=False, time_fixup=True, message_time_o
         or Windows-1252 for texts that are not UTF-8.
 
     Raises OSError (FileNotFoundError for a missing file) when the file cannot
-    be opened or read, with the library's diagnostic as the message, and
-    ValueError for bad arguments.
+    be opened or read, with the library's diagnostic as the message (all the
+    lines it logged are in the exception's ``library_log``), and ValueError
+    for bad arguments.
     """
     fspath = os.fspath(path)
     if isinstance(fspath, bytes):
@@ -897,10 +899,13 @@ def open(path, consistency=1, *, tolerant=False, time_fixup=True, message_time_o
     if not handle:
         reason = logged.text("the library could not open the file")
         if not os.path.exists(fspath):
-            raise FileNotFoundError(2, reason, fspath)
-        if os.path.isdir(fspath):
-            raise IsADirectoryError(21, reason, fspath)
-        raise OSError(0, reason, fspath)
+            error = FileNotFoundError(errno.ENOENT, reason, fspath)
+        elif os.path.isdir(fspath):
+            error = IsADirectoryError(errno.EISDIR, reason, fspath)
+        else:
+            error = OSError(errno.EIO, reason, fspath)
+        error.library_log = list(logged.lines)  # every line the library logged while opening
+        raise error
     return Recording(handle, fspath, text_encoding)
 
 
