@@ -13,9 +13,13 @@
 static void quiet(const char* text) { (void)text; }
 
 static double now(void) {
+#if defined(_WIN32)
+    return (double)clock() / CLOCKS_PER_SEC;
+#else
     struct timespec t;
     clock_gettime(CLOCK_MONOTONIC, &t);
     return (double)t.tv_sec + (double)t.tv_nsec * 1e-9;
+#endif
 }
 
 int main(int argc, char** argv) {

@@ -318,14 +318,14 @@ class Item:
     "sample", "event", "recording"; ``record`` a copy of the C record
     (``Sample``, ``Event`` or ``RecordingInfo``, values exactly as served,
     markers included) whose members can also be read from the item itself
-    (``item.time``, ``item.gazeX[0]``); ``text`` the text of a message;
-    ``extra`` is true for a message merged from the extra message file.
+    (``item.time``, ``item.gazeX[0]``); ``text`` the text of a message
+    (None for other items).
     """
 
-    __slots__ = ("type", "kind", "record", "text", "extra")
+    __slots__ = ("type", "kind", "record", "text")
 
-    def __init__(self, type_, kind, record, text, extra):
-        self.type, self.kind, self.record, self.text, self.extra = type_, kind, record, text, extra
+    def __init__(self, type_, kind, record, text):
+        self.type, self.kind, self.record, self.text = type_, kind, record, text
 
     def __getattr__(self, name):
         return getattr(self.record, name)
@@ -657,7 +657,7 @@ class Recording:
                     raw = ctypes.string_at(ctypes.addressof(m) + L.LString.c.offset, length)
                     text = _decode_text(raw.split(b"\0", 1)[0], self._encoding)
                 record.message = None
-            yield Item(code, kind, record, text, False)
+            yield Item(code, kind, record, text)
 
     # ---- trials ----
     def trials(self, start=None, end=None):
