@@ -94,6 +94,14 @@ def _column_names(columns):
     return names
 
 
+def _with_flags(names, raw):
+    """The names, with "flags" added when word columns need it for their
+    <NA> marks."""
+    if raw or "flags" in names or not any(SAMPLE_COLUMNS[n][3] == "w" for n in names):
+        return names
+    return names + ["flags"]
+
+
 def _column_dtype(name, raw):
     member, _, dtype, kind = SAMPLE_COLUMNS[name]
     if kind == "t" and raw:
@@ -585,8 +593,10 @@ class Recording:
             return self._read_samples(None, True, "records")[0]
         names = _column_names(columns)
         if as_frame:
-            cols, _ = self._read_samples(names, raw, "columns")
-            return _frame_of_samples(cols, raw)
+            read = _with_flags(names, raw)
+            cols, _ = self._read_samples(read, raw, "columns")
+            flags = cols["flags"] if "flags" in cols else None
+            return _frame_of_samples({n: cols[n] for n in names}, raw, flags)
         return self._read_samples(names, raw, "struct")[0]
 
     # ---- events ----
@@ -702,12 +712,15 @@ class Recording:
             # A byte copy: the records stay exactly as served, padding included.
             return np.frombuffer(bytearray(records[lo:hi].tobytes()), SAMPLE_DTYPE)
         names = _column_names(columns)
-        wanted = list(dict.fromkeys(names + ["position"]))
+        wanted = list(dict.fromkeys(_with_flags(names, raw) + ["position"]))
         cols, _ = self._cached(("columns", tuple(wanted), raw),
                                lambda: self._read_samples(wanted, raw, "columns"))
         lo, hi = np.searchsorted(cols["position"], [trial.first, trial.end])
         part = {n: cols[n][lo:hi].copy() for n in names}
-        return _frame_of_samples(part, raw) if as_frame else _table(part, False)
+        if as_frame:
+            flags = cols["flags"][lo:hi] if "flags" in cols else None
+            return _frame_of_samples(part, raw, flags)
+        return _table(part, False)
 
     def _trial_events(self, trial, raw, as_frame):
         self._h()
@@ -778,10 +791,13 @@ def _sample_records(records):
     return np.ascontiguousarray(records)
 
 
-def _frame_of_samples(cols, raw):
+def _frame_of_samples(cols, raw, flags=None):
+    """A DataFrame of sample columns; in NaN mode the words become nullable
+    integers, <NA> where the sample's flags say they are absent."""
     import pandas as pd
     data = {}
-    flags = cols.get("flags")
+    if flags is None:
+        flags = cols.get("flags")
     for name, values in cols.items():
         kind = SAMPLE_COLUMNS[name][3]
         if kind == "w" and not raw and flags is not None:

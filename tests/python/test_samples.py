@@ -121,3 +121,15 @@ def test_raw_frame_keeps_the_markers(recordings):
 def test_column_names_are_checked():
     with pytest.raises(ValueError, match="unknown sample column"):
         vokapi._recording._column_names(["time", "gaze"])
+
+
+def test_absent_words_are_na_in_frames_without_the_flags_column(recordings):
+    path = recordings.generate("binocular", *VARIANTS["binocular"])
+    with vokapi.open(path) as rec:
+        f = rec.samples(columns=["time", "errors", "head_data_0", "input"], as_frame=True)
+        trial = rec.trials()[0].samples(columns=["errors", "input"], as_frame=True)
+    assert list(f.columns) == ["time", "errors", "head_data_0", "input"]
+    # The recording carries neither the error word nor head data, but inputs.
+    assert f["errors"].isna().all() and f["head_data_0"].isna().all()
+    assert f["input"].notna().all()
+    assert trial["errors"].isna().all() and list(trial.columns) == ["errors", "input"]
