@@ -6,7 +6,8 @@ its record fetched, velocities computed) timed by vokapi_walk_time.
     /usr/bin/python3 bench/python_load.py [BUILD_DIR]
 
 Writes the recording with the build's vokgen on first use (beside the
-benchmark programs) and prints each figure with its ratio to the C walk.
+benchmark programs) and prints each figure (processor time, best of the
+rounds) with its ratio to the C walk.
 Goals: NumPy columns within 1.5x, a DataFrame within 2.5x.
 """
 
@@ -19,12 +20,14 @@ ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 
 
 def best_of(rounds, call):
+    """Best processor time of the process over the rounds, in seconds (the
+    machine may be shared; processor time is not stretched by waiting)."""
     best = float("inf")
     result = None
     for _ in range(rounds):
-        start = time.perf_counter()
+        start = time.process_time()
         result = call()
-        best = min(best, time.perf_counter() - start)
+        best = min(best, time.process_time() - start)
         del result
     return best
 

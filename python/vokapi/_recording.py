@@ -306,7 +306,7 @@ def _table(columns, as_frame):
         import pandas as pd
         return pd.DataFrame(columns, copy=False)
     names = list(columns)
-    dtype = np.dtype([(name, columns[name].dtype) for name in names])
+    dtype = np.dtype([(name, columns[name].dtype) for name in names], align=True)
     n = len(columns[names[0]]) if names else 0
     out = np.empty(n, dtype=dtype)
     for name in names:
@@ -501,7 +501,8 @@ class Recording:
             positions = np.empty(capacity, np.uint32)
             cols.position = positions.ctypes.data
         elif layout == "struct":
-            dtype = np.dtype([(n, _column_dtype(n, raw)) for n in names])
+            # Aligned members: the library writes them a good deal faster.
+            dtype = np.dtype([(n, _column_dtype(n, raw)) for n in names], align=True)
             result = np.empty(capacity, dtype)
             cols.stride = dtype.itemsize
             base = result.ctypes.data
