@@ -95,11 +95,16 @@ def _column_names(columns):
 
 
 def _with_flags(names, raw):
-    """The names, with "flags" added when word columns need it for their
-    <NA> marks."""
-    if raw or "flags" in names or not any(SAMPLE_COLUMNS[n][3] == "w" for n in names):
+    """The names, with "flags" (and "head_data_type" for head data words)
+    added when word columns need them for their <NA> marks."""
+    if raw:
         return names
-    return names + ["flags"]
+    extra = []
+    if "flags" not in names and any(SAMPLE_COLUMNS[n][3] == "w" for n in names):
+        extra.append("flags")
+    if "head_data_type" not in names and any(n.startswith("head_data_") and n != "head_data_type" for n in names):
+        extra.append("head_data_type")
+    return names + extra
 
 
 def _column_dtype(name, raw):
@@ -119,7 +124,7 @@ def _set_column(cols, name, address, raw):
         getattr(cols, member)[index] = address
 
 
-def _word_mask(name, values, flags):
+def _word_mask(name, values, flags, head_data_type=None):
     """True where a word column holds no value (NaN mode of the tables)."""
     if name == "input":
         return ((flags & L.SAMPLE_INPUT) == 0) | (values == L.ABSENT_WORD)
@@ -129,7 +134,12 @@ def _word_mask(name, values, flags):
         return (flags & L.SAMPLE_BUTTONS) == 0
     if name == "head_data_type":
         return ((flags & L.SAMPLE_HEADDATA) == 0) | (values == -32768)
-    return (flags & L.SAMPLE_HEADDATA) == 0  # head_data_k: beyond the type's word count below
+    # head_data_k: absent without head data and beyond the type's word count
+    mask = (flags & L.SAMPLE_HEADDATA) == 0
+    if head_data_type is not None:
+        words = np.where(head_data_type < 0, 0, head_data_type & 15)
+        mask |= int(name.rsplit("_", 1)[1]) >= words
+    return mask
 
 
 # --------------------------------------------------------------------------
@@ -596,8 +606,8 @@ class Recording:
         if as_frame:
             read = _with_flags(names, raw)
             cols, _ = self._read_samples(read, raw, "columns")
-            flags = cols["flags"] if "flags" in cols else None
-            return _frame_of_samples({n: cols[n] for n in names}, raw, flags)
+            return _frame_of_samples({n: cols[n] for n in names}, raw, cols.get("flags"),
+                                     cols.get("head_data_type"))
         return self._read_samples(names, raw, "struct")[0]
 
     # ---- events ----
@@ -719,8 +729,9 @@ class Recording:
         lo, hi = np.searchsorted(cols["position"], [trial.first, trial.end])
         part = {n: cols[n][lo:hi].copy() for n in names}
         if as_frame:
-            flags = cols["flags"][lo:hi] if "flags" in cols else None
-            return _frame_of_samples(part, raw, flags)
+            def part_of(name):
+                return cols[name][lo:hi] if name in cols else None
+            return _frame_of_samples(part, raw, part_of("flags"), part_of("head_data_type"))
         return _table(part, False)
 
     def _trial_events(self, trial, raw, as_frame):
@@ -792,17 +803,19 @@ def _sample_records(records):
     return np.ascontiguousarray(records)
 
 
-def _frame_of_samples(cols, raw, flags=None):
+def _frame_of_samples(cols, raw, flags=None, head_data_type=None):
     """A DataFrame of sample columns; in NaN mode the words become nullable
     integers, <NA> where the sample's flags say they are absent."""
     import pandas as pd
     data = {}
     if flags is None:
         flags = cols.get("flags")
+    if head_data_type is None:
+        head_data_type = cols.get("head_data_type")
     for name, values in cols.items():
         kind = SAMPLE_COLUMNS[name][3]
         if kind == "w" and not raw and flags is not None:
-            mask = _word_mask(name, values, flags)
+            mask = _word_mask(name, values, flags, head_data_type)
             data[name] = pd.arrays.IntegerArray(values.astype(values.dtype.newbyteorder("=")), mask)
         else:
             data[name] = values

@@ -133,3 +133,15 @@ def test_absent_words_are_na_in_frames_without_the_flags_column(recordings):
     assert f["errors"].isna().all() and f["head_data_0"].isna().all()
     assert f["input"].notna().all()
     assert trial["errors"].isna().all() and list(trial.columns) == ["errors", "input"]
+
+
+def test_head_data_words_beyond_the_type_count_are_na(recordings):
+    # Head data type 4: four words per sample.
+    path = recordings.generate("right-eye", *VARIANTS["right-eye"])
+    with vokapi.open(path) as rec:
+        f = rec.samples(columns=["head_data_0", "head_data_3", "head_data_4", "head_data_7"], as_frame=True)
+        raw = rec.samples(raw=True)
+    assert (raw["headDataType"] & 15 == 4).all()
+    assert f["head_data_0"].notna().all() and f["head_data_3"].notna().all()
+    assert f["head_data_4"].isna().all() and f["head_data_7"].isna().all()
+    assert (f["head_data_3"].to_numpy() == raw["headData"][:, 3]).all()
