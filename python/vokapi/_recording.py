@@ -684,9 +684,11 @@ class Recording:
     def trials(self, start=None, end=None):
         """Splits the recording into trials and returns them (list of
         ``Trial``).  A trial runs from a message containing ``start`` to one
-        containing ``end``; without identifiers each recording block is a
-        trial; a start of "inPut_type_N" splits by input values (see the C
-        header).  Trials keep the recording's rows: ``trial.samples()`` is
+        containing ``end``; a start of "inPut_type_N" splits by input values
+        (see the C header).  Without arguments the identifiers set by an
+        earlier call stay; with none ever set each recording block is a
+        trial.  Each block start also begins a trial of the items before the
+        block's first start message.  Trials keep the recording's rows: ``trial.samples()`` is
         the part of ``rec.samples()`` inside the trial."""
         h = self._h()
         with L.collected_log(), L.quiet_stdout():
