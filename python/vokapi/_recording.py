@@ -687,8 +687,8 @@ class Recording:
         containing ``end``; a start of "inPut_type_N" splits by input values
         (see the C header).  Without arguments the identifiers set by an
         earlier call stay; with none ever set each recording block is a
-        trial.  Each block start also begins a trial of the items before the
-        block's first start message.  Trials keep the recording's rows: ``trial.samples()`` is
+        trial.  A block start can also begin a short trial of the items before
+        the block's first start message, as the library's trial rules have it.  Trials keep the recording's rows: ``trial.samples()`` is
         the part of ``rec.samples()`` inside the trial."""
         h = self._h()
         with L.collected_log(), L.quiet_stdout():
