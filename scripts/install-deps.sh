@@ -10,6 +10,7 @@ packages=(
   libfmt-dev                      # fast formatting of exported tables
   nlohmann-json3-dev              # JSON output of the tools
   openjdk-17-jdk-headless junit5  # Java binding and its tests
+  python3-numpy python3-pandas python3-pytest python3-matplotlib  # Python package, its tests and example
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -1,0 +1,94 @@
+"""Events through the bulk path against the per-item path, and the joined
+events table."""
+
+import numpy as np
+import pytest
+
+import vokapi
+
+EVENT_TYPES = {vokapi.SFIX, vokapi.EFIX, vokapi.SSACC, vokapi.ESACC, vokapi.SBLINK, vokapi.EBLINK}
+
+
+def per_item_events(rec):
+    return [(item.record, item.text) for item in rec if item.kind == "event"]
+
+
+@pytest.mark.parametrize("consistency", [0, 2])
+def test_raw_events_are_the_cursor_events(recordings, consistency):
+    path = recordings.generate("events", "--seed", "7", "--duration-ms", "4000", "--blocks", "2",
+                               "--trials-per-block", "2")
+    with vokapi.open(path, consistency=consistency) as rec:
+        items = per_item_events(rec)
+        raw = rec.events(raw=True)
+    assert len(raw) == len(items) > 0
+    for row, (record, text) in zip(raw, items):
+        for name, _ in vokapi._lib.Event._fields_:
+            if name == "message":
+                continue
+            assert row[name] == getattr(record, name), name
+        assert row["text"] == text
+
+
+def test_joined_events_pair_starts_with_ends(recordings):
+    path = recordings.generate("events", "--seed", "7", "--duration-ms", "4000", "--blocks", "2",
+                               "--trials-per-block", "2")
+    with vokapi.open(path) as rec:
+        raw = rec.events(raw=True)
+        ev = rec.events(as_frame=True)
+    ends = raw[np.isin(raw["type"], [vokapi.EFIX, vokapi.ESACC, vokapi.EBLINK])]
+    eye_rows = ev[ev["type"].isin(["fixation", "saccade", "blink"])]
+    # One row per end record, plus a row for each start that no end followed.
+    assert (eye_rows["pair"] != "start-only").sum() == len(ends)
+    complete = eye_rows[eye_rows["pair"] == "complete"]
+    assert len(complete) > 0.9 * len(ends)
+    assert (complete["duration"] >= 0).all()
+    assert complete["end_time"].notna().all()
+    fix = complete[complete["type"] == "fixation"]
+    assert fix["avg_gaze_x"].notna().all()
+    assert not fix[["avg_gaze_x", "avg_gaze_y", "avg_pupil_size"]].isin([1e8, -32768.0]).any().any()
+    # End records carry the end values: they equal the raw end records'.
+    end_fix = raw[raw["type"] == vokapi.EFIX]
+    assert np.array_equal(np.sort(fix["end_time"].to_numpy()), np.sort(end_fix["endTime"].astype(float)))
+    messages = ev[ev["type"] == "message"]
+    assert messages["text"].str.startswith("TRIALID").sum() == 4
+    assert messages["eye"].isna().all() and messages["end_time"].isna().all()
+    buttons = ev[ev["type"] == "button"]
+    assert (buttons["buttons"] >= 0).all()
+
+
+def test_messages_table(recordings):
+    path = recordings.demo()
+    with vokapi.open(path) as rec:
+        m = rec.messages(as_frame=True)
+        items = [(item.record.startTime, item.text) for item in rec if item.type == vokapi.MESSAGEEVENT]
+    assert list(zip(m["time"].astype(int), m["text"])) == items
+    assert any(t.startswith("TRIALID") for t in m["text"])
+
+
+def test_blocks(recordings):
+    path = recordings.generate("events", "--seed", "7", "--duration-ms", "4000", "--blocks", "2",
+                               "--trials-per-block", "2")
+    with vokapi.open(path) as rec:
+        blocks = rec.blocks
+        starts = [item.record.time for item in rec if item.kind == "recording" and item.record.state]
+    assert len(blocks) == 2
+    assert [b["start_time"] for b in blocks] == sorted(set(starts))
+    for b in blocks:
+        assert b["end_time"] > b["start_time"]
+        assert b["sample_rate"] == 1000.0 and b["eye"] == "both" and b["records"] == "both"
+
+
+def test_extra_messages_are_merged(recordings, tmp_path):
+    path = recordings.generate("events", "--seed", "7", "--duration-ms", "4000", "--blocks", "2",
+                               "--trials-per-block", "2")
+    log = tmp_path / "extra.log"
+    with vokapi.open(path, events=True) as rec:
+        start = rec.blocks[0]["start_time"]
+    log.write_text(f"100 TRACKER_TIME 0 {start}\n350 stimulus on\n900 stimulus off\n1000 Quit logger\n")
+    with vokapi.open(path, extra_messages=str(log)) as rec:
+        m = rec.messages(as_frame=True)
+        walked = [i.text for i in rec if i.type == vokapi.MESSAGEEVENT]
+    extra = m[m["extra"]]
+    assert len(extra) == 2
+    assert extra["text"].str.contains("stimulus on").any()
+    assert list(m["text"]) == walked
