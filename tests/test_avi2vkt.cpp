@@ -377,12 +377,12 @@ TEST_F(Converter, TheLibraryRunsItForAMissingTable) {
     // The converter is found on the search path, as next to a host program.
     const std::string old = std::getenv("PATH") != nullptr ? std::getenv("PATH") : "";
     const std::string bin = fs::path(VOKAPI_AVI2VKT_PATH).parent_path().string();
-    setenv("PATH", (bin + ":" + old).c_str(), 1);
+    vok::platform::setEnvironment("PATH", (bin + vok::platform::searchPathSeparator() + old).c_str());
     vok::video::dropTable();
     testing::internal::CaptureStdout();
     const int loaded = vok::video::loadTable(at("s1.vok").string().c_str(), 1, true);
     const std::string out = testing::internal::GetCapturedStdout();
-    setenv("PATH", old.c_str(), 1);
+    vok::platform::setEnvironment("PATH", old.c_str());
     ASSERT_EQ(loaded, 0) << out;
     EXPECT_NE(out.find("creating lookup table file avi2vkt s1 2 \n"), std::string::npos) << out;
     EXPECT_NE(out.find("Done Loading vkt file " + at("s11.vkt").string() + " \n"), std::string::npos);

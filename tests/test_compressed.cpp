@@ -14,6 +14,7 @@
 
 #include "format/Inflate.h"
 #include "load/VOKFile.h"
+#include "platform/Platform.h"
 #include "support/TestSupport.h"
 
 namespace vok {
@@ -179,28 +180,14 @@ public:
         if (hadValue_) saved_ = old;
         set(dir.string().c_str());
     }
-    ~TempDirectoryOverride() {
-        if (hadValue_) {
-            set(saved_.c_str());
-        } else {
-#ifdef _WIN32
-            _putenv_s(kVariable, "");
-#else
-            unsetenv(kVariable);
-#endif
-        }
-    }
+    ~TempDirectoryOverride() { vok::platform::setEnvironment(kVariable, hadValue_ ? saved_.c_str() : nullptr); }
     TempDirectoryOverride(const TempDirectoryOverride&) = delete;
     TempDirectoryOverride& operator=(const TempDirectoryOverride&) = delete;
 
 private:
-#ifdef _WIN32
-    static constexpr const char* kVariable = "TMP";
-    static void set(const char* value) { _putenv_s(kVariable, value); }
-#else
-    static constexpr const char* kVariable = "TMPDIR";
-    static void set(const char* value) { setenv(kVariable, value, 1); }
-#endif
+    // The variable the platform's temporary directory comes from first.
+    static inline const char* const kVariable = vok::platform::temporaryDirectoryVariable();
+    static void set(const char* value) { vok::platform::setEnvironment(kVariable, value); }
     bool hadValue_ = false;
     std::string saved_;
 };

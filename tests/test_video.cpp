@@ -90,15 +90,9 @@ public:
         const char* old = std::getenv(name);
         hadOld_ = old != nullptr;
         if (hadOld_) old_ = old;
-        setenv(name, value.c_str(), 1);
+        platform::setEnvironment(name, value.c_str());
     }
-    ~ScopedEnv() {
-        if (hadOld_) {
-            setenv(name_, old_.c_str(), 1);
-        } else {
-            unsetenv(name_);
-        }
-    }
+    ~ScopedEnv() { platform::setEnvironment(name_, hadOld_ ? old_.c_str() : nullptr); }
     ScopedEnv(const ScopedEnv&) = delete;
     ScopedEnv& operator=(const ScopedEnv&) = delete;
 
@@ -274,7 +268,7 @@ TEST_F(VideoLookup, ReadsFromAStreamOfUnknownSize) {
     // Not a regular file: the count cannot be checked against the size,
     // and the array grows only as records arrive.
     std::string bytes = le32(0x7FFFFFFF) + le32(kLookupMagic) + std::string(24, '\x02');
-    std::FILE* f = fmemopen(bytes.data(), bytes.size(), "rb");
+    std::FILE* f = test::pipeStream(bytes);
     ASSERT_NE(f, nullptr);
     AVIVOKTimeLookupTime table(0);
     StdoutCapture capture;
@@ -283,7 +277,7 @@ TEST_F(VideoLookup, ReadsFromAStreamOfUnknownSize) {
     EXPECT_EQ(capture.take(), "Read Error. Cannot read record 2! Aborting....\n");
 
     std::string good = tableBytes(std::vector<Frame>{{0, 10}, {1, 43}});
-    f = fmemopen(good.data(), good.size(), "rb");
+    f = test::pipeStream(good);
     ASSERT_NE(f, nullptr);
     EXPECT_TRUE(table.read(f));
     std::fclose(f);
@@ -345,7 +339,7 @@ TEST(FrameForTime, BisectsWithinThirtyMilliseconds) {
         }
         AVIVOKTimeLookupTime table(0);
         std::string bytes = tableBytes(c.frames);
-        std::FILE* f = fmemopen(bytes.data(), bytes.size(), "rb");
+        std::FILE* f = test::pipeStream(bytes);
         ASSERT_NE(f, nullptr);
         ASSERT_TRUE(table.read(f)) << c.what;
         std::fclose(f);
@@ -408,7 +402,7 @@ TEST_F(VideoLookup, LoadsTheTableBesideTheRecording) {
     ASSERT_NE(t, nullptr);
     EXPECT_STREQ(t->baseName(), "S1");
     EXPECT_EQ(t->directory(), dir_.path().string());
-    EXPECT_EQ(t->separator(), '/');
+    EXPECT_EQ(t->separator(), static_cast<char>(fs::path::preferred_separator));
     EXPECT_EQ(t->videoNumber(), 0u);
     EXPECT_EQ(t->recordCount(), 2u);
     EXPECT_EQ(recordingNameOf(*t), recording("S1"));
@@ -741,29 +735,31 @@ TEST(PlatformProcess, RunsProgramsWithoutAShell) {
 
 TEST(PlatformProcess, DirectoriesAndPaths) {
     const std::string exe = platform::executablePath();
-    EXPECT_EQ(fs::path(exe).filename(), "vokapi_tests");
+    EXPECT_EQ(fs::path(exe).stem(), "vokapi_tests");
     EXPECT_TRUE(fs::path(exe).is_absolute());
 
     test::TempDir dir;
     const std::string before = platform::currentDirectory();
     EXPECT_EQ(before, fs::current_path().string());
-    ASSERT_TRUE(platform::changeDirectory(dir.path().c_str()));
+    ASSERT_TRUE(platform::changeDirectory(dir.path().string().c_str()));
     EXPECT_EQ(fs::path(platform::currentDirectory()), fs::canonical(dir.path()));
-    EXPECT_FALSE(platform::changeDirectory((dir.path() / "missing").c_str()));
+    EXPECT_FALSE(platform::changeDirectory((dir.path() / "missing").string().c_str()));
     ASSERT_TRUE(platform::changeDirectory(before.c_str()));
     EXPECT_EQ(platform::currentDirectory(), before);
 
-    EXPECT_EQ(platform::searchPathSeparator(), ':');
+    const char sep = platform::searchPathSeparator();
+    EXPECT_EQ(sep, test::kWindows ? ';' : ':');
     {
-        ScopedEnv path("PATH", "/usr/bin:/bin");
-        ASSERT_TRUE(platform::appendToSearchPath(dir.path().c_str()));
-        EXPECT_EQ(std::string(std::getenv("PATH")), "/usr/bin:/bin:" + dir.path().string());
+        const std::string start = std::string("first") + sep + "second";
+        ScopedEnv path("PATH", start);
+        ASSERT_TRUE(platform::appendToSearchPath(dir.path().string().c_str()));
+        EXPECT_EQ(std::string(std::getenv("PATH")), start + sep + dir.path().string());
     }
     {
         const std::string old = std::getenv("PATH");
-        unsetenv("PATH");
+        platform::setEnvironment("PATH", nullptr);
         EXPECT_FALSE(platform::appendToSearchPath("/x"));
-        setenv("PATH", old.c_str(), 1);
+        platform::setEnvironment("PATH", old.c_str());
     }
 }
 

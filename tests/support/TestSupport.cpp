@@ -1,6 +1,12 @@
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
+#if defined(_WIN32)
+#include <fcntl.h>
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
 
 #include <atomic>
 #include <chrono>
@@ -70,6 +76,26 @@ OpenedRecording openWritten(const TempDir& dir, const vokgen::VokWriter& writer,
     EXPECT_EQ(err, 0) << capture.text();
     o.log = capture.text();
     return o;
+}
+
+std::FILE* pipeStream(const std::string& bytes) {
+    int ends[2];
+#if defined(_WIN32)
+    if (_pipe(ends, static_cast<unsigned>(bytes.size()) + 4096, _O_BINARY) != 0) return nullptr;
+    const bool written = _write(ends[1], bytes.data(), static_cast<unsigned>(bytes.size())) ==
+                         static_cast<int>(bytes.size());
+    _close(ends[1]);
+    std::FILE* f = written ? _fdopen(ends[0], "rb") : nullptr;
+    if (f == nullptr) _close(ends[0]);
+#else
+    // The bytes must fit into the pipe's buffer (64 KiB on Linux).
+    if (bytes.size() > 65536 || pipe(ends) != 0) return nullptr;
+    const bool written = write(ends[1], bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
+    close(ends[1]);
+    std::FILE* f = written ? fdopen(ends[0], "rb") : nullptr;
+    if (f == nullptr) close(ends[0]);
+#endif
+    return f;
 }
 
 vokgen::VokWriter minimalRecording() {

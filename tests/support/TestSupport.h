@@ -2,6 +2,7 @@
 // recordings made by the writer, and shortcuts for opening them.
 #pragma once
 
+#include <cstdio>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -11,6 +12,17 @@
 #include "vokapi.h"
 
 namespace vok::test {
+
+// The few expectations that differ by platform.
+#if defined(_WIN32)
+inline constexpr bool kWindows = true;
+#else
+inline constexpr bool kWindows = false;
+#endif
+
+// A read-only stream over bytes that is not a regular file (a pipe): its
+// size cannot be told in advance.  nullptr when it cannot be made.
+std::FILE* pipeStream(const std::string& bytes);
 
 // Installs a log callback for its lifetime and collects every text.
 class LogCapture {
