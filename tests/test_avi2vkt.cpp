@@ -254,15 +254,16 @@ struct RunResult {
 // standard error.
 RunResult runConverter(const fs::path& dir, const std::vector<std::string>& args) {
     const fs::path errors = dir / "stderr.txt";
-    std::vector<std::string> argv = {"sh",
-                                     "-c",
-                                     "cd \"$1\" && shift && exec \"$@\" 2>\"$0\"",
-                                     errors.string(),
-                                     dir.string(),
-                                     VOKAPI_AVI2VKT_PATH};
+    std::vector<std::string> argv = {VOKAPI_AVI2VKT_PATH};
     argv.insert(argv.end(), args.begin(), args.end());
-    RunResult r;
-    r.status = vok::platform::runProgram(argv);
+    RunResult r{-1, ""};
+    {
+        vok::test::StderrToFile redirect(errors.string());
+        const std::string before = vok::platform::currentDirectory();
+        if (!vok::platform::changeDirectory(dir.string().c_str())) return r;
+        r.status = vok::platform::runProgram(argv);
+        vok::platform::changeDirectory(before.c_str());
+    }
     std::ifstream in(errors);
     r.errors.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     return r;

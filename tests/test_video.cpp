@@ -119,30 +119,29 @@ std::string readText(const fs::path& p) {
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-// A stand-in converter on the search path: writes its working directory and
-// arguments (one per line, in brackets) to $FAKE_LOG, copies $FAKE_TABLE to
-// the table the library asked for when that is set, and exits with
-// $FAKE_STATUS.
+// A stand-in converter on the search path (tests/support/fake_converter.cpp,
+// installed as "avi2vkt" in a folder of its own): writes its working
+// directory and arguments to $FAKE_LOG, copies $FAKE_TABLE to the table the
+// library asked for when that is set, and exits with $FAKE_STATUS.
 class FakeConverter {
 public:
     FakeConverter()
-        : path_("PATH", (bin_.path()).string() + ":" + safePath()),
+        : path_("PATH", bin_.path().string() + platform::searchPathSeparator() + safePath()),
           log_("FAKE_LOG", (bin_.path() / "calls.log").string()) {
-        const fs::path script = bin_.path() / "avi2vkt";
-        std::ofstream out(script);
-        out << "#!/bin/sh\n"
-               "pwd -P >> \"$FAKE_LOG\"\n"
-               "for a in \"$@\"; do printf '[%s]\\n' \"$a\" >> \"$FAKE_LOG\"; done\n"
-               "if [ -n \"$FAKE_TABLE\" ]; then cp \"$FAKE_TABLE\" \"$1$(($2 - 1)).vkt\"; fi\n"
-               "exit ${FAKE_STATUS:-0}\n";
-        out.close();
-        fs::permissions(script, fs::perms::owner_all);
+        const fs::path program = VOKAPI_FAKE_CONVERTER_PATH;
+        fs::copy_file(program, bin_.path() / ("avi2vkt" + program.extension().string()));
     }
     std::string calls() const { return readText(bin_.path() / "calls.log"); }
     bool called() const { return fs::exists(bin_.path() / "calls.log"); }
 
 private:
-    static std::string safePath() { return "/usr/bin:/bin"; }
+    // Where the system's own programs are.
+    static std::string safePath() {
+        if (!test::kWindows) return std::string("/usr/bin") + platform::searchPathSeparator() + "/bin";
+        const char* root = std::getenv("SystemRoot");
+        const std::string windows = root != nullptr ? root : "C:\\windows";
+        return windows + "\\system32" + platform::searchPathSeparator() + windows;
+    }
     test::TempDir bin_;
     ScopedEnv path_;
     ScopedEnv log_;
@@ -721,16 +720,34 @@ TEST_F(VideoLookup, FrameStepEndsAtTheEndOfTheClock) {
 
 TEST(PlatformProcess, RunsProgramsWithoutAShell) {
     test::TempDir dir;
-    EXPECT_EQ(platform::runProgram({"sh", "-c", "exit 7"}), 7);
-    EXPECT_EQ(platform::runProgram({"true"}), 0);
+    const std::string program = VOKAPI_FAKE_CONVERTER_PATH;
+    const fs::path log = dir.path() / "calls.log";
+    ScopedEnv logTo("FAKE_LOG", log.string());
+    {
+        ScopedEnv status("FAKE_STATUS", "7");
+        EXPECT_EQ(platform::runProgram({program}), 7);
+    }
+    EXPECT_EQ(platform::runProgram({program}), 0);
     EXPECT_EQ(platform::runProgram({"no-such-program-here"}), -1);
     EXPECT_EQ(platform::runProgram({}), -1);
-    EXPECT_EQ(platform::runProgram({"sh", "-c", "kill -9 $$"}), -1) << "killed, not an exit";
-    const std::string out = (dir.path() / "arg").string();
-    const std::string tricky = "a b;c $(touch bad) \"q\" *";
-    EXPECT_EQ(platform::runProgram({"sh", "-c", "printf %s \"$1\" > \"$2\"", "sh", tricky, out}), 0);
-    EXPECT_EQ(readText(out), tricky);
+
+    // Every argument arrives as it was given: blanks, quotes, backslashes
+    // and the characters of command interpreters.
+    fs::remove(log);
+    const std::vector<std::string> tricky = {"a b;c $(touch bad) \"q\" *", "", "back\\slash\\", "\\\"",
+                                             "%PATH% & | <x> ^"};
+    std::vector<std::string> arguments = {program};
+    arguments.insert(arguments.end(), tricky.begin(), tricky.end());
+    EXPECT_EQ(platform::runProgram(arguments), 0);
+    std::string expected = fs::canonical(fs::current_path()).string() + "\n";
+    for (const std::string& a : tricky) expected += "[" + a + "]\n";
+    EXPECT_EQ(readText(log), expected);
     EXPECT_FALSE(fs::exists(fs::current_path() / "bad"));
+}
+
+TEST(PlatformProcess, AProgramEndedBySignalIsNoExit) {
+    if (test::kWindows) GTEST_SKIP() << "signals end programs on POSIX only";
+    EXPECT_EQ(platform::runProgram({"sh", "-c", "kill -9 $$"}), -1) << "killed, not an exit";
 }
 
 TEST(PlatformProcess, DirectoriesAndPaths) {

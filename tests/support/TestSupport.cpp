@@ -1,9 +1,10 @@
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
-#if defined(_WIN32)
 #include <fcntl.h>
+#if defined(_WIN32)
 #include <io.h>
+#include <sys/stat.h>
 #else
 #include <unistd.h>
 #endif
@@ -76,6 +77,39 @@ OpenedRecording openWritten(const TempDir& dir, const vokgen::VokWriter& writer,
     EXPECT_EQ(err, 0) << capture.text();
     o.log = capture.text();
     return o;
+}
+
+StderrToFile::StderrToFile(const std::string& path) {
+    std::fflush(stderr);
+#if defined(_WIN32)
+    // _dup2 onto descriptor 2 also makes the file the process's standard
+    // error handle, which CreateProcess hands on.
+    saved_ = _dup(2);
+    const int fd = _open(path.c_str(), _O_WRONLY | _O_CREAT | _O_TRUNC | _O_BINARY, _S_IREAD | _S_IWRITE);
+    if (fd >= 0) {
+        _dup2(fd, 2);
+        _close(fd);
+    }
+#else
+    saved_ = dup(2);
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (fd >= 0) {
+        dup2(fd, 2);
+        close(fd);
+    }
+#endif
+}
+
+StderrToFile::~StderrToFile() {
+    std::fflush(stderr);
+    if (saved_ < 0) return;
+#if defined(_WIN32)
+    _dup2(saved_, 2);
+    _close(saved_);
+#else
+    dup2(saved_, 2);
+    close(saved_);
+#endif
 }
 
 std::FILE* pipeStream(const std::string& bytes) {
