@@ -1,6 +1,5 @@
 # Settings of the Windows build (MinGW-w64, natively or cross-compiled with
 # cmake/mingw-w64-x86_64.cmake).
-include(${CMAKE_CURRENT_LIST_DIR}/Exports.cmake)
 
 # zlib is linked into the library: Wine ships a zlib1.dll of its own, which
 # would hide a missing one on a real Windows machine.
@@ -45,16 +44,8 @@ if(CMAKE_CROSSCOMPILING)
 endif()
 
 # The library as a DLL: vokapi.dll (no "lib" prefix) with the import library
-# libvokapi.dll.a; it exports the names of cmake/vokapi.exports through a
-# module-definition file made from that list.
+# libvokapi.dll.a.
 function(vokapi_windows_library target)
-  set(list_file ${PROJECT_SOURCE_DIR}/cmake/vokapi.exports)
-  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${list_file})
-  vokapi_read_exports(${list_file} names)
-  list(JOIN names "\n  " lines)
-  set(def ${PROJECT_BINARY_DIR}/vokapi.def)
-  file(CONFIGURE OUTPUT ${def} CONTENT "LIBRARY vokapi.dll\nEXPORTS\n  ${lines}\n" @ONLY)
-  target_sources(${target} PRIVATE ${def})
   set_target_properties(${target} PROPERTIES PREFIX "" RUNTIME_OUTPUT_NAME vokapi)
 endfunction()
 
