@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -445,6 +446,27 @@ TEST(CompressedOpen, TwoOpenRecordingsUseTwoTempFiles) {
     EXPECT_TRUE(readAll(*second.file->reader.stream) == bodyB);
     vok_close_file(second.file);
     EXPECT_FALSE(fs::exists(nameB));
+}
+
+TEST(CompressedOpen, ManyOpensInQuickSuccessionEachGetTheirOwnTempFile) {
+    // Opened faster than any clock tick: unique names must not depend on
+    // the time alone.
+    test::TempDir recordings;
+    test::TempDir tmp;
+    TempDirectoryOverride env(tmp.path());
+    std::string body;
+    const std::string path = recordings.write("a.vok", compressedRecording(20, 5, vokgen::Magic::Compressed, body));
+    std::vector<Opened> opened;
+    std::set<std::string> names;
+    for (int i = 0; i < 40; ++i) {
+        opened.push_back(open(path));
+        ASSERT_NE(opened.back().file, nullptr) << i << opened.back().log;
+        names.insert(opened.back().file->tempFileName);
+    }
+    EXPECT_EQ(names.size(), 40u);
+    EXPECT_EQ(filesIn(tmp.path()).size(), 40u) << "no file is left beside the temporary files";
+    for (Opened& o : opened) vok_close_file(o.file);
+    EXPECT_TRUE(filesIn(tmp.path()).empty());
 }
 
 TEST(CompressedOpen, BodyReachingTheSizeLimitFailsAndLeavesNoTempFile) {

@@ -69,25 +69,32 @@ std::FILE* createTempFile(const char* prefix, std::string& name) {
     // is renamed to the whole prefix and the same unique part; the rename
     // fails rather than replace a file of that name, so the name stays
     // unique.
+    // A number whose long name is taken keeps its short file until the end,
+    // so that the next GetTempFileNameA moves on to another number.
     const std::string shortPrefix(prefix, std::min<std::size_t>(std::strlen(prefix), 3));
+    std::vector<std::string> taken;
+    auto release = [&taken] {
+        for (const std::string& t : taken) DeleteFileA(t.c_str());
+    };
     for (int attempt = 0; attempt < 100; ++attempt) {
         char unique[MAX_PATH];
-        if (GetTempFileNameA(dir, shortPrefix.c_str(), 0, unique) == 0) return nullptr;
+        if (GetTempFileNameA(dir, shortPrefix.c_str(), 0, unique) == 0) break;
         const char* file = std::strrchr(unique, '\\');
         file = file != nullptr ? file + 1 : unique;
         if (std::strlen(file) < shortPrefix.size()) {
             DeleteFileA(unique);
-            return nullptr;
+            break;
         }
         std::string candidate(unique, static_cast<std::size_t>(file - unique));
         candidate += prefix;
         candidate += file + shortPrefix.size();
         if (!MoveFileA(unique, candidate.c_str())) {
             const DWORD error = GetLastError();
-            DeleteFileA(unique);
+            taken.emplace_back(unique);
             if (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS) continue;
-            return nullptr;
+            break;
         }
+        release();
         // Open for reading and writing, truncated; shared like any file the
         // runtime opens, so that others may read it while it is open.
         std::FILE* f = std::fopen(candidate.c_str(), "w+b");
@@ -98,6 +105,7 @@ std::FILE* createTempFile(const char* prefix, std::string& name) {
         name = candidate;
         return f;
     }
+    release();
     return nullptr;
 }
 
