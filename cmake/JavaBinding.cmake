@@ -3,6 +3,18 @@
 # the vokapi library, which does not link the Java virtual machine) and
 # javac with jar (the package is built into vokapi.jar).
 
+# A cross build for Windows cannot use the build machine's JDK (its jni_md.h
+# and its JVM are those of the build machine), and this machine has no
+# Windows JDK: the binding is left out and the build says so.
+if(WIN32 AND CMAKE_CROSSCOMPILING)
+  if(VOKAPI_JAVA)
+    message(WARNING "VOKAPI_JAVA is on, but the Java binding is not built in a cross build for Windows")
+  endif()
+  set(VOKAPI_JAVA OFF CACHE BOOL "Build the Java binding (native methods and vokapi.jar)" FORCE)
+  message(STATUS "Java binding: off (not built for Windows in a cross build: no Windows JDK)")
+  return()
+endif()
+
 # FindJNI and FindJava look in JAVA_HOME and a list of known places, which
 # misses some JDK layouts; a javac on the search path tells where its JDK is.
 if(NOT JAVA_HOME AND NOT DEFINED ENV{JAVA_HOME})

@@ -254,15 +254,16 @@ struct RunResult {
 // standard error.
 RunResult runConverter(const fs::path& dir, const std::vector<std::string>& args) {
     const fs::path errors = dir / "stderr.txt";
-    std::vector<std::string> argv = {"sh",
-                                     "-c",
-                                     "cd \"$1\" && shift && exec \"$@\" 2>\"$0\"",
-                                     errors.string(),
-                                     dir.string(),
-                                     VOKAPI_AVI2VKT_PATH};
+    std::vector<std::string> argv = {VOKAPI_AVI2VKT_PATH};
     argv.insert(argv.end(), args.begin(), args.end());
-    RunResult r;
-    r.status = vok::platform::runProgram(argv);
+    RunResult r{-1, ""};
+    {
+        vok::test::StderrToFile redirect(errors.string());
+        const std::string before = vok::platform::currentDirectory();
+        if (!vok::platform::changeDirectory(dir.string().c_str())) return r;
+        r.status = vok::platform::runProgram(argv);
+        vok::platform::changeDirectory(before.c_str());
+    }
     std::ifstream in(errors);
     r.errors.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     return r;
@@ -377,12 +378,12 @@ TEST_F(Converter, TheLibraryRunsItForAMissingTable) {
     // The converter is found on the search path, as next to a host program.
     const std::string old = std::getenv("PATH") != nullptr ? std::getenv("PATH") : "";
     const std::string bin = fs::path(VOKAPI_AVI2VKT_PATH).parent_path().string();
-    setenv("PATH", (bin + ":" + old).c_str(), 1);
+    vok::platform::setEnvironment("PATH", (bin + vok::platform::searchPathSeparator() + old).c_str());
     vok::video::dropTable();
     testing::internal::CaptureStdout();
     const int loaded = vok::video::loadTable(at("s1.vok").string().c_str(), 1, true);
     const std::string out = testing::internal::GetCapturedStdout();
-    setenv("PATH", old.c_str(), 1);
+    vok::platform::setEnvironment("PATH", old.c_str());
     ASSERT_EQ(loaded, 0) << out;
     EXPECT_NE(out.find("creating lookup table file avi2vkt s1 2 \n"), std::string::npos) << out;
     EXPECT_NE(out.find("Done Loading vkt file " + at("s11.vkt").string() + " \n"), std::string::npos);

@@ -164,6 +164,36 @@ TEST(CodePage, LongTextsConvertWhole) {
     EXPECT_EQ(latin, back);
 }
 
+#else
+
+TEST(CodePage, LocaleCharacterSets) {
+    GTEST_SKIP() << "POSIX only: there the system code page is the locale's character set";
+}
+
+// Windows converts through MultiByteToWideChar and WideCharToMultiByte.
+TEST(CodePage, WindowsConvertsUtf8AndTheAnsiCodePage) {
+    const std::string name = systemCodePageName();
+    ASSERT_GT(name.size(), 2u);
+    EXPECT_EQ(name.substr(0, 2), "CP");
+    EXPECT_EQ(name.find_first_not_of("0123456789", 2), std::string::npos) << name;
+
+    std::u16string text;
+    ASSERT_TRUE(decodeToUtf16("caf\xc3\xa9 \xf0\x9f\x98\x80", TextEncoding::Utf8, text));
+    EXPECT_EQ(u"caf\u00e9 \U0001F600", text);
+    ASSERT_TRUE(decodeToUtf16("caf\xe9", TextEncoding::Utf8, text));
+    EXPECT_EQ(u"caf\uFFFD", text) << "a byte that forms no character";
+    std::string bytes;
+    ASSERT_TRUE(encodeFromUtf16(u"\u65e5x", TextEncoding::Utf8, bytes));
+    EXPECT_EQ("\xe6\x97\xa5x", bytes);
+
+    ASSERT_TRUE(decodeToUtf16("plain text", TextEncoding::SystemCodePage, text));
+    EXPECT_EQ(u"plain text", text);
+    ASSERT_TRUE(encodeFromUtf16(u"plain text", TextEncoding::SystemCodePage, bytes));
+    EXPECT_EQ("plain text", bytes);
+    EXPECT_TRUE(decodeToUtf16("", TextEncoding::SystemCodePage, text));
+    EXPECT_TRUE(text.empty());
+}
+
 #endif
 
 }  // namespace

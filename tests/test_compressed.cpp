@@ -9,11 +9,13 @@
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "format/Inflate.h"
 #include "load/VOKFile.h"
+#include "platform/Platform.h"
 #include "support/TestSupport.h"
 
 namespace vok {
@@ -179,28 +181,14 @@ public:
         if (hadValue_) saved_ = old;
         set(dir.string().c_str());
     }
-    ~TempDirectoryOverride() {
-        if (hadValue_) {
-            set(saved_.c_str());
-        } else {
-#ifdef _WIN32
-            _putenv_s(kVariable, "");
-#else
-            unsetenv(kVariable);
-#endif
-        }
-    }
+    ~TempDirectoryOverride() { vok::platform::setEnvironment(kVariable, hadValue_ ? saved_.c_str() : nullptr); }
     TempDirectoryOverride(const TempDirectoryOverride&) = delete;
     TempDirectoryOverride& operator=(const TempDirectoryOverride&) = delete;
 
 private:
-#ifdef _WIN32
-    static constexpr const char* kVariable = "TMP";
-    static void set(const char* value) { _putenv_s(kVariable, value); }
-#else
-    static constexpr const char* kVariable = "TMPDIR";
-    static void set(const char* value) { setenv(kVariable, value, 1); }
-#endif
+    // The variable the platform's temporary directory comes from first.
+    static inline const char* const kVariable = vok::platform::temporaryDirectoryVariable();
+    static void set(const char* value) { vok::platform::setEnvironment(kVariable, value); }
     bool hadValue_ = false;
     std::string saved_;
 };
@@ -458,6 +446,27 @@ TEST(CompressedOpen, TwoOpenRecordingsUseTwoTempFiles) {
     EXPECT_TRUE(readAll(*second.file->reader.stream) == bodyB);
     vok_close_file(second.file);
     EXPECT_FALSE(fs::exists(nameB));
+}
+
+TEST(CompressedOpen, ManyOpensInQuickSuccessionEachGetTheirOwnTempFile) {
+    // Opened faster than any clock tick: unique names must not depend on
+    // the time alone.
+    test::TempDir recordings;
+    test::TempDir tmp;
+    TempDirectoryOverride env(tmp.path());
+    std::string body;
+    const std::string path = recordings.write("a.vok", compressedRecording(20, 5, vokgen::Magic::Compressed, body));
+    std::vector<Opened> opened;
+    std::set<std::string> names;
+    for (int i = 0; i < 40; ++i) {
+        opened.push_back(open(path));
+        ASSERT_NE(opened.back().file, nullptr) << i << opened.back().log;
+        names.insert(opened.back().file->tempFileName);
+    }
+    EXPECT_EQ(names.size(), 40u);
+    EXPECT_EQ(filesIn(tmp.path()).size(), 40u) << "no file is left beside the temporary files";
+    for (Opened& o : opened) vok_close_file(o.file);
+    EXPECT_TRUE(filesIn(tmp.path()).empty());
 }
 
 TEST(CompressedOpen, BodyReachingTheSizeLimitFailsAndLeavesNoTempFile) {

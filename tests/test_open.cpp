@@ -3,10 +3,13 @@
 // across opens, and what goes to standard output.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
 #include "load/VOKFile.h"
+#include "platform/Platform.h"
 #include "support/TestSupport.h"
 
 namespace vok {
@@ -153,6 +156,46 @@ TEST(Open, ResolutionOverridePairIsSharedAcrossOpens) {
     EXPECT_EQ(first->resolutionOverride[0], 1e8f) << "vok_open_file resets the pair";
     EXPECT_EQ(first->resolutionOverride[1], 1e8f);
     for (VOKFile* f : {first, second, third, fourth}) vok_close_file(f);
+}
+
+// A folder and file whose names hold letters outside any one code page.
+// Names are passed as UTF-8: on Windows the open in the system code page
+// fails, says so in the log and the wide-character open finds the file; on
+// POSIX the bytes are the name.
+TEST(Open, NonAsciiNamesOpenAsUtf8) {
+    namespace fs = std::filesystem;
+    test::TempDir dir;
+    const fs::path folder = dir.path() / fs::path(u8"Grüße 日本");
+    fs::create_directories(folder);
+    for (vokgen::Magic magic : {vokgen::Magic::Plain7700, vokgen::Magic::Compressed}) {
+        vokgen::VokWriter w;
+        w.magic(magic).standardPreamble(2, 4).endPreamble();
+        w.u16(0);
+        const fs::path file = folder / fs::path(u8"запись ё.vok");
+        {
+            const std::vector<std::uint8_t> bytes = w.fileBytes();
+            std::ofstream out(file, std::ios::binary);
+            out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+            ASSERT_TRUE(out.good());
+        }
+        const std::u8string name8 = file.u8string();
+        const std::string name(name8.begin(), name8.end());
+        ASSERT_TRUE(platform::isValidUtf8(name.c_str()));
+
+        test::LogCapture capture;
+        int err = 99;
+        VOKFile* f = vok_open_file(name.c_str(), 0, 1, 1, &err);
+        EXPECT_NE(f, nullptr) << capture.text();
+        EXPECT_EQ(err, 0);
+        EXPECT_EQ(capture.text(), test::kWindows ? "fname = " + name + " \n" : "");
+        if (f != nullptr) {
+            EXPECT_EQ(f->tempFileName.empty(), magic == vokgen::Magic::Plain7700);
+            EXPECT_EQ(vok_get_next_data(f), 0);
+            vok_close_file(f);
+        }
+    }
+    std::error_code ec;
+    EXPECT_TRUE(fs::remove_all(folder, ec) > 0 && !ec) << "nothing left open: " << ec.message();
 }
 
 TEST(Open, VersionText) {

@@ -90,15 +90,9 @@ public:
         const char* old = std::getenv(name);
         hadOld_ = old != nullptr;
         if (hadOld_) old_ = old;
-        setenv(name, value.c_str(), 1);
+        platform::setEnvironment(name, value.c_str());
     }
-    ~ScopedEnv() {
-        if (hadOld_) {
-            setenv(name_, old_.c_str(), 1);
-        } else {
-            unsetenv(name_);
-        }
-    }
+    ~ScopedEnv() { platform::setEnvironment(name_, hadOld_ ? old_.c_str() : nullptr); }
     ScopedEnv(const ScopedEnv&) = delete;
     ScopedEnv& operator=(const ScopedEnv&) = delete;
 
@@ -125,30 +119,29 @@ std::string readText(const fs::path& p) {
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-// A stand-in converter on the search path: writes its working directory and
-// arguments (one per line, in brackets) to $FAKE_LOG, copies $FAKE_TABLE to
-// the table the library asked for when that is set, and exits with
-// $FAKE_STATUS.
+// A stand-in converter on the search path (tests/support/fake_converter.cpp,
+// installed as "avi2vkt" in a folder of its own): writes its working
+// directory and arguments to $FAKE_LOG, copies $FAKE_TABLE to the table the
+// library asked for when that is set, and exits with $FAKE_STATUS.
 class FakeConverter {
 public:
     FakeConverter()
-        : path_("PATH", (bin_.path()).string() + ":" + safePath()),
+        : path_("PATH", bin_.path().string() + platform::searchPathSeparator() + safePath()),
           log_("FAKE_LOG", (bin_.path() / "calls.log").string()) {
-        const fs::path script = bin_.path() / "avi2vkt";
-        std::ofstream out(script);
-        out << "#!/bin/sh\n"
-               "pwd -P >> \"$FAKE_LOG\"\n"
-               "for a in \"$@\"; do printf '[%s]\\n' \"$a\" >> \"$FAKE_LOG\"; done\n"
-               "if [ -n \"$FAKE_TABLE\" ]; then cp \"$FAKE_TABLE\" \"$1$(($2 - 1)).vkt\"; fi\n"
-               "exit ${FAKE_STATUS:-0}\n";
-        out.close();
-        fs::permissions(script, fs::perms::owner_all);
+        const fs::path program = VOKAPI_FAKE_CONVERTER_PATH;
+        fs::copy_file(program, bin_.path() / ("avi2vkt" + program.extension().string()));
     }
     std::string calls() const { return readText(bin_.path() / "calls.log"); }
     bool called() const { return fs::exists(bin_.path() / "calls.log"); }
 
 private:
-    static std::string safePath() { return "/usr/bin:/bin"; }
+    // Where the system's own programs are.
+    static std::string safePath() {
+        if (!test::kWindows) return std::string("/usr/bin") + platform::searchPathSeparator() + "/bin";
+        const char* root = std::getenv("SystemRoot");
+        const std::string windows = root != nullptr ? root : "C:\\windows";
+        return windows + "\\system32" + platform::searchPathSeparator() + windows;
+    }
     test::TempDir bin_;
     ScopedEnv path_;
     ScopedEnv log_;
@@ -274,7 +267,7 @@ TEST_F(VideoLookup, ReadsFromAStreamOfUnknownSize) {
     // Not a regular file: the count cannot be checked against the size,
     // and the array grows only as records arrive.
     std::string bytes = le32(0x7FFFFFFF) + le32(kLookupMagic) + std::string(24, '\x02');
-    std::FILE* f = fmemopen(bytes.data(), bytes.size(), "rb");
+    std::FILE* f = test::pipeStream(bytes);
     ASSERT_NE(f, nullptr);
     AVIVOKTimeLookupTime table(0);
     StdoutCapture capture;
@@ -283,7 +276,7 @@ TEST_F(VideoLookup, ReadsFromAStreamOfUnknownSize) {
     EXPECT_EQ(capture.take(), "Read Error. Cannot read record 2! Aborting....\n");
 
     std::string good = tableBytes(std::vector<Frame>{{0, 10}, {1, 43}});
-    f = fmemopen(good.data(), good.size(), "rb");
+    f = test::pipeStream(good);
     ASSERT_NE(f, nullptr);
     EXPECT_TRUE(table.read(f));
     std::fclose(f);
@@ -345,7 +338,7 @@ TEST(FrameForTime, BisectsWithinThirtyMilliseconds) {
         }
         AVIVOKTimeLookupTime table(0);
         std::string bytes = tableBytes(c.frames);
-        std::FILE* f = fmemopen(bytes.data(), bytes.size(), "rb");
+        std::FILE* f = test::pipeStream(bytes);
         ASSERT_NE(f, nullptr);
         ASSERT_TRUE(table.read(f)) << c.what;
         std::fclose(f);
@@ -408,7 +401,7 @@ TEST_F(VideoLookup, LoadsTheTableBesideTheRecording) {
     ASSERT_NE(t, nullptr);
     EXPECT_STREQ(t->baseName(), "S1");
     EXPECT_EQ(t->directory(), dir_.path().string());
-    EXPECT_EQ(t->separator(), '/');
+    EXPECT_EQ(t->separator(), static_cast<char>(fs::path::preferred_separator));
     EXPECT_EQ(t->videoNumber(), 0u);
     EXPECT_EQ(t->recordCount(), 2u);
     EXPECT_EQ(recordingNameOf(*t), recording("S1"));
@@ -727,43 +720,63 @@ TEST_F(VideoLookup, FrameStepEndsAtTheEndOfTheClock) {
 
 TEST(PlatformProcess, RunsProgramsWithoutAShell) {
     test::TempDir dir;
-    EXPECT_EQ(platform::runProgram({"sh", "-c", "exit 7"}), 7);
-    EXPECT_EQ(platform::runProgram({"true"}), 0);
+    const std::string program = VOKAPI_FAKE_CONVERTER_PATH;
+    const fs::path log = dir.path() / "calls.log";
+    ScopedEnv logTo("FAKE_LOG", log.string());
+    {
+        ScopedEnv status("FAKE_STATUS", "7");
+        EXPECT_EQ(platform::runProgram({program}), 7);
+    }
+    EXPECT_EQ(platform::runProgram({program}), 0);
     EXPECT_EQ(platform::runProgram({"no-such-program-here"}), -1);
     EXPECT_EQ(platform::runProgram({}), -1);
-    EXPECT_EQ(platform::runProgram({"sh", "-c", "kill -9 $$"}), -1) << "killed, not an exit";
-    const std::string out = (dir.path() / "arg").string();
-    const std::string tricky = "a b;c $(touch bad) \"q\" *";
-    EXPECT_EQ(platform::runProgram({"sh", "-c", "printf %s \"$1\" > \"$2\"", "sh", tricky, out}), 0);
-    EXPECT_EQ(readText(out), tricky);
+
+    // Every argument arrives as it was given: blanks, quotes, backslashes
+    // and the characters of command interpreters.
+    fs::remove(log);
+    const std::vector<std::string> tricky = {"a b;c $(touch bad) \"q\" *", "", "back\\slash\\", "\\\"",
+                                             "%PATH% & | <x> ^"};
+    std::vector<std::string> arguments = {program};
+    arguments.insert(arguments.end(), tricky.begin(), tricky.end());
+    EXPECT_EQ(platform::runProgram(arguments), 0);
+    std::string expected = fs::canonical(fs::current_path()).string() + "\n";
+    for (const std::string& a : tricky) expected += "[" + a + "]\n";
+    EXPECT_EQ(readText(log), expected);
     EXPECT_FALSE(fs::exists(fs::current_path() / "bad"));
+}
+
+TEST(PlatformProcess, AProgramEndedBySignalIsNoExit) {
+    if (test::kWindows) GTEST_SKIP() << "signals end programs on POSIX only";
+    EXPECT_EQ(platform::runProgram({"sh", "-c", "kill -9 $$"}), -1) << "killed, not an exit";
 }
 
 TEST(PlatformProcess, DirectoriesAndPaths) {
     const std::string exe = platform::executablePath();
-    EXPECT_EQ(fs::path(exe).filename(), "vokapi_tests");
+    EXPECT_EQ(fs::path(exe).stem(), "vokapi_tests");
     EXPECT_TRUE(fs::path(exe).is_absolute());
 
     test::TempDir dir;
     const std::string before = platform::currentDirectory();
     EXPECT_EQ(before, fs::current_path().string());
-    ASSERT_TRUE(platform::changeDirectory(dir.path().c_str()));
+    ASSERT_TRUE(platform::changeDirectory(dir.path().string().c_str()));
     EXPECT_EQ(fs::path(platform::currentDirectory()), fs::canonical(dir.path()));
-    EXPECT_FALSE(platform::changeDirectory((dir.path() / "missing").c_str()));
+    EXPECT_FALSE(platform::changeDirectory((dir.path() / "missing").string().c_str()));
     ASSERT_TRUE(platform::changeDirectory(before.c_str()));
     EXPECT_EQ(platform::currentDirectory(), before);
 
-    EXPECT_EQ(platform::searchPathSeparator(), ':');
+    const char sep = platform::searchPathSeparator();
+    EXPECT_EQ(sep, test::kWindows ? ';' : ':');
     {
-        ScopedEnv path("PATH", "/usr/bin:/bin");
-        ASSERT_TRUE(platform::appendToSearchPath(dir.path().c_str()));
-        EXPECT_EQ(std::string(std::getenv("PATH")), "/usr/bin:/bin:" + dir.path().string());
+        const std::string start = std::string("first") + sep + "second";
+        ScopedEnv path("PATH", start);
+        ASSERT_TRUE(platform::appendToSearchPath(dir.path().string().c_str()));
+        EXPECT_EQ(std::string(std::getenv("PATH")), start + sep + dir.path().string());
     }
     {
         const std::string old = std::getenv("PATH");
-        unsetenv("PATH");
+        platform::setEnvironment("PATH", nullptr);
         EXPECT_FALSE(platform::appendToSearchPath("/x"));
-        setenv("PATH", old.c_str(), 1);
+        platform::setEnvironment("PATH", old.c_str());
     }
 }
 

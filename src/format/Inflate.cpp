@@ -36,7 +36,10 @@ public:
         std::uint64_t total = 0;  // stays below limit, or 0 when limit is 0
         for (;;) {
             std::size_t got = std::fread(in_.get(), 1, kChunk, in);
-            if (std::ferror(in)) return kInflateIoError;
+            // A short read is the end of the file or an error; a runtime that
+            // flags neither (Wine's, reading a stream opened for writing)
+            // failed to read.
+            if (std::ferror(in) || (got < kChunk && !std::feof(in))) return kInflateIoError;
             if (got == 0) return Z_DATA_ERROR;  // input used up before the stream's end
             stream_.next_in = in_.get();
             stream_.avail_in = static_cast<uInt>(got);

@@ -19,15 +19,6 @@ constexpr const char* kDefaultName = "mb_messages.log";
 constexpr const char* kSyncWord = "TRACKER_TIME";
 constexpr const char* kQuitWord = "Quit logger";
 
-#if defined(_WIN32)
-constexpr const char* kSeparators = "\\";
-constexpr const char* kTextMode = "rt";
-#else
-// A POSIX path never holds a backslash separator; its folders end in '/'.
-constexpr const char* kSeparators = "\\/";
-constexpr const char* kTextMode = "r";
-#endif
-
 // The width in "%4095s" below must match the examined line length.
 static_assert(ExtraMessages::kMaxLine == 4095, "sync-line word width");
 constexpr const char* kSyncPattern = "%lf %4095s %d %lf";
@@ -43,6 +34,7 @@ bool readLogLine(std::FILE* f, std::string& line) {
         if (line.size() < ExtraMessages::kMaxLine) line.push_back(static_cast<char>(c));
         if (c == '\n') break;
     }
+    platform::endTextLine(line);
     return any;
 }
 
@@ -91,7 +83,7 @@ void setExtraMessageFileName(const char* name) {
 std::string chooseExtraMessageFile(const char* path) {
     if (const std::string* name = extraMessageFileName()) return *name;
     const std::string recording = path != nullptr ? path : "";
-    const std::size_t cut = recording.find_last_of(kSeparators);
+    const std::size_t cut = recording.find_last_of(platform::folderSeparators());
     if (cut == std::string::npos) return kDefaultName;
     return recording.substr(0, cut + 1) + kDefaultName;
 }
@@ -102,7 +94,7 @@ int loadExtraMessages(ExtraMessages& extra, const std::string& name) {
     extra.count = -1;
     extra.present = false;
     extra.next = -1;
-    extra.file.reset(std::fopen(name.c_str(), kTextMode));
+    extra.file.reset(platform::openTextForReading(name.c_str()));
     if (!extra.file) return -1;
     std::FILE* f = extra.file.get();
 

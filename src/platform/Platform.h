@@ -20,11 +20,31 @@ std::FILE* openForReading(const char* path);
 // open fails.
 std::FILE* openForReadingUtf8(const char* path);
 
+// Opens a text file for reading line by line.  It is opened in binary mode,
+// so that the offsets of its lines (ftell) can be sought back to exactly:
+// in the Windows text mode they cannot, for files whose lines end in a bare
+// line feed.  endTextLine then ends each line read as the platform's text
+// mode would.
+std::FILE* openTextForReading(const char* path);
+
+// Windows: a line that ends in carriage return and line feed ends in the
+// line feed alone, as the text mode reads it.  POSIX: unchanged.
+void endTextLine(std::string& line);
+
+// The characters after which the folder part of a file name ends, where the
+// library looks for files beside a recording: the backslash on Windows;
+// the slash and, for names written on Windows, the backslash elsewhere.
+const char* folderSeparators();
+
 // Absolute seek; 0 on success.
 int seek(std::FILE* file, std::uint64_t offset);
 
 // Size of an open file in bytes, or -1 when it cannot be told.
 std::int64_t fileSize(std::FILE* file);
+
+// The environment variable the temporary directory is taken from first:
+// TMP on Windows, TMPDIR elsewhere.
+const char* temporaryDirectoryVariable();
 
 // Creates a new, empty, uniquely named file whose name starts with prefix in
 // the system temporary directory, open for reading and writing in binary
@@ -47,6 +67,10 @@ std::string executablePath();
 // The character that separates the entries of the program search path:
 // ';' on Windows, ':' elsewhere.
 char searchPathSeparator();
+
+// Sets the environment variable name to value for this process and the
+// programs it starts; a null value removes it.  True on success.
+bool setEnvironment(const char* name, const char* value);
 
 // Appends directory as the last entry of the PATH environment variable;
 // false when PATH is unset or cannot be changed.

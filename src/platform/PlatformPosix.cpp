@@ -25,6 +25,12 @@ std::FILE* openForReading(const char* path) { return std::fopen(path, "rb"); }
 
 std::FILE* openForReadingUtf8(const char*) { return nullptr; }
 
+std::FILE* openTextForReading(const char* path) { return std::fopen(path, "r"); }
+
+void endTextLine(std::string&) {}
+
+const char* folderSeparators() { return "\\/"; }
+
 int seek(std::FILE* file, std::uint64_t offset) {
     if (offset > static_cast<std::uint64_t>(INT64_MAX)) return -1;
     return fseeko(file, static_cast<off_t>(offset), SEEK_SET);
@@ -36,9 +42,11 @@ std::int64_t fileSize(std::FILE* file) {
     return static_cast<std::int64_t>(st.st_size);
 }
 
+const char* temporaryDirectoryVariable() { return "TMPDIR"; }
+
 namespace {
 std::string tempDirectory() {
-    const char* dir = std::getenv("TMPDIR");
+    const char* dir = std::getenv(temporaryDirectoryVariable());
     if (dir != nullptr && dir[0] != '\0') return dir;
 #ifdef P_tmpdir
     return P_tmpdir;
@@ -93,13 +101,17 @@ std::string executablePath() {
 
 char searchPathSeparator() { return ':'; }
 
+bool setEnvironment(const char* name, const char* value) {
+    return (value != nullptr ? setenv(name, value, 1) : unsetenv(name)) == 0;
+}
+
 bool appendToSearchPath(const char* directory) {
     const char* old = std::getenv("PATH");
     if (old == nullptr) return false;
     std::string value = old;
     value += searchPathSeparator();
     value += directory;
-    return setenv("PATH", value.c_str(), 1) == 0;
+    return setEnvironment("PATH", value.c_str());
 }
 
 std::string currentDirectory() {

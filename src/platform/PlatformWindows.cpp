@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <io.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -29,14 +30,32 @@ std::FILE* openForReadingUtf8(const char* path) {
     return _wfopen(wide.data(), L"rb");
 }
 
+std::FILE* openTextForReading(const char* path) { return std::fopen(path, "rb"); }
+
+void endTextLine(std::string& line) {
+    const std::size_t n = line.size();
+    if (n >= 2 && line[n - 2] == '\r' && line[n - 1] == '\n') {
+        line.erase(n - 2, 1);
+    }
+}
+
+const char* folderSeparators() { return "\\"; }
+
 int seek(std::FILE* file, std::uint64_t offset) {
     return _fseeki64(file, static_cast<__int64>(offset), SEEK_SET);
 }
 
 std::int64_t fileSize(std::FILE* file) {
-    __int64 size = _filelengthi64(_fileno(file));
+    // Only a file on disk has a size; pipes and devices do not.
+    const int fd = _fileno(file);
+    const auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(fd));
+    if (handle == INVALID_HANDLE_VALUE || GetFileType(handle) != FILE_TYPE_DISK) return -1;
+    __int64 size = _filelengthi64(fd);
     return size < 0 ? -1 : static_cast<std::int64_t>(size);
 }
+
+// GetTempPathA looks at TMP, then TEMP, then the user's profile.
+const char* temporaryDirectoryVariable() { return "TMP"; }
 
 std::FILE* createTempFile(const char* prefix, std::string& name) {
     char dir[2048];
@@ -45,35 +64,48 @@ std::FILE* createTempFile(const char* prefix, std::string& name) {
         vok::log("GetTempPath failed (%d)\n", static_cast<int>(GetLastError()));
         return nullptr;
     }
-    // GetTempFileNameA keeps only three characters of a prefix, so the
-    // unique part is made here and the file created exclusively.
-    static unsigned long counter = 0;
+    // GetTempFileNameA creates a new empty file with a unique number in its
+    // name, but keeps only three characters of a prefix.  The file it made
+    // is renamed to the whole prefix and the same unique part; the rename
+    // fails rather than replace a file of that name, so the name stays
+    // unique.
+    // A number whose long name is taken keeps its short file until the end,
+    // so that the next GetTempFileNameA moves on to another number.
+    const std::string shortPrefix(prefix, std::min<std::size_t>(std::strlen(prefix), 3));
+    std::vector<std::string> taken;
+    auto release = [&taken] {
+        for (const std::string& t : taken) DeleteFileA(t.c_str());
+    };
     for (int attempt = 0; attempt < 100; ++attempt) {
-        char candidate[2048 + 64];
-        std::snprintf(candidate, sizeof candidate, "%s%s%lu_%lu_%lu.tmp", dir, prefix,
-                      static_cast<unsigned long>(GetCurrentProcessId()), ++counter,
-                      static_cast<unsigned long>(GetTickCount()));
-        HANDLE h = CreateFileA(candidate, GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                               FILE_ATTRIBUTE_TEMPORARY, nullptr);
-        if (h == INVALID_HANDLE_VALUE) {
-            if (GetLastError() == ERROR_FILE_EXISTS) continue;
-            return nullptr;
+        char unique[MAX_PATH];
+        if (GetTempFileNameA(dir, shortPrefix.c_str(), 0, unique) == 0) break;
+        const char* file = std::strrchr(unique, '\\');
+        file = file != nullptr ? file + 1 : unique;
+        if (std::strlen(file) < shortPrefix.size()) {
+            DeleteFileA(unique);
+            break;
         }
-        int fd = _open_osfhandle(reinterpret_cast<intptr_t>(h), _O_RDWR | _O_BINARY);
-        if (fd < 0) {
-            CloseHandle(h);
-            DeleteFileA(candidate);
-            return nullptr;
+        std::string candidate(unique, static_cast<std::size_t>(file - unique));
+        candidate += prefix;
+        candidate += file + shortPrefix.size();
+        if (!MoveFileA(unique, candidate.c_str())) {
+            const DWORD error = GetLastError();
+            taken.emplace_back(unique);
+            if (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS) continue;
+            break;
         }
-        std::FILE* file = _fdopen(fd, "w+b");
-        if (file == nullptr) {
-            _close(fd);
-            DeleteFileA(candidate);
+        release();
+        // Open for reading and writing, truncated; shared like any file the
+        // runtime opens, so that others may read it while it is open.
+        std::FILE* f = std::fopen(candidate.c_str(), "w+b");
+        if (f == nullptr) {
+            DeleteFileA(candidate.c_str());
             return nullptr;
         }
         name = candidate;
-        return file;
+        return f;
     }
+    release();
     return nullptr;
 }
 
@@ -95,16 +127,21 @@ std::string executablePath() {
 
 char searchPathSeparator() { return ';'; }
 
+bool setEnvironment(const char* name, const char* value) {
+    // The runtime's copy of the environment (getenv) and the process
+    // environment block (CreateProcess, GetEnvironmentVariable) are both
+    // updated; an empty value given to _putenv_s removes the variable.
+    if (_putenv_s(name, value != nullptr ? value : "") != 0) return false;
+    return SetEnvironmentVariableA(name, value) != 0;
+}
+
 bool appendToSearchPath(const char* directory) {
     const char* old = std::getenv("PATH");
     if (old == nullptr) return false;
     std::string value = old;
     value += searchPathSeparator();
     value += directory;
-    // The runtime's copy of the environment and the process environment
-    // block that CreateProcess searches are both updated.
-    if (_putenv_s("PATH", value.c_str()) != 0) return false;
-    return SetEnvironmentVariableA("PATH", value.c_str()) != 0;
+    return setEnvironment("PATH", value.c_str());
 }
 
 std::string currentDirectory() {

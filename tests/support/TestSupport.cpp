@@ -1,6 +1,13 @@
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#if defined(_WIN32)
+#include <io.h>
+#include <sys/stat.h>
+#else
+#include <unistd.h>
+#endif
 
 #include <atomic>
 #include <chrono>
@@ -70,6 +77,59 @@ OpenedRecording openWritten(const TempDir& dir, const vokgen::VokWriter& writer,
     EXPECT_EQ(err, 0) << capture.text();
     o.log = capture.text();
     return o;
+}
+
+StderrToFile::StderrToFile(const std::string& path) {
+    std::fflush(stderr);
+#if defined(_WIN32)
+    // _dup2 onto descriptor 2 also makes the file the process's standard
+    // error handle, which CreateProcess hands on.
+    saved_ = _dup(2);
+    const int fd = _open(path.c_str(), _O_WRONLY | _O_CREAT | _O_TRUNC | _O_BINARY, _S_IREAD | _S_IWRITE);
+    if (fd >= 0) {
+        _dup2(fd, 2);
+        _close(fd);
+    }
+#else
+    saved_ = dup(2);
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (fd >= 0) {
+        dup2(fd, 2);
+        close(fd);
+    }
+#endif
+}
+
+StderrToFile::~StderrToFile() {
+    std::fflush(stderr);
+    if (saved_ < 0) return;
+#if defined(_WIN32)
+    _dup2(saved_, 2);
+    _close(saved_);
+#else
+    dup2(saved_, 2);
+    close(saved_);
+#endif
+}
+
+std::FILE* pipeStream(const std::string& bytes) {
+    int ends[2];
+#if defined(_WIN32)
+    if (_pipe(ends, static_cast<unsigned>(bytes.size()) + 4096, _O_BINARY) != 0) return nullptr;
+    const bool written = _write(ends[1], bytes.data(), static_cast<unsigned>(bytes.size())) ==
+                         static_cast<int>(bytes.size());
+    _close(ends[1]);
+    std::FILE* f = written ? _fdopen(ends[0], "rb") : nullptr;
+    if (f == nullptr) _close(ends[0]);
+#else
+    // The bytes must fit into the pipe's buffer (64 KiB on Linux).
+    if (bytes.size() > 65536 || pipe(ends) != 0) return nullptr;
+    const bool written = write(ends[1], bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
+    close(ends[1]);
+    std::FILE* f = written ? fdopen(ends[0], "rb") : nullptr;
+    if (f == nullptr) close(ends[0]);
+#endif
+    return f;
 }
 
 vokgen::VokWriter minimalRecording() {

@@ -2,6 +2,7 @@
 // recordings made by the writer, and shortcuts for opening them.
 #pragma once
 
+#include <cstdio>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -11,6 +12,30 @@
 #include "vokapi.h"
 
 namespace vok::test {
+
+// The few expectations that differ by platform.
+#if defined(_WIN32)
+inline constexpr bool kWindows = true;
+#else
+inline constexpr bool kWindows = false;
+#endif
+
+// Sends the process's standard error (and so that of the programs it
+// starts) to a new file while it lives.
+class StderrToFile {
+public:
+    explicit StderrToFile(const std::string& path);
+    ~StderrToFile();
+    StderrToFile(const StderrToFile&) = delete;
+    StderrToFile& operator=(const StderrToFile&) = delete;
+
+private:
+    int saved_ = -1;
+};
+
+// A read-only stream over bytes that is not a regular file (a pipe): its
+// size cannot be told in advance.  nullptr when it cannot be made.
+std::FILE* pipeStream(const std::string& bytes);
 
 // Installs a log callback for its lifetime and collects every text.
 class LogCapture {
