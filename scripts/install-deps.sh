@@ -10,6 +10,7 @@ packages=(
   libfmt-dev                      # fast formatting of exported tables
   nlohmann-json3-dev              # JSON output of the tools
   openjdk-17-jdk-headless junit5  # Java binding and its tests
+  clang libclang-rt-14-dev        # fuzz targets (libFuzzer) of scripts/ci-fuzz.sh
 )
 missing=()
 for p in "${packages[@]}"; do
