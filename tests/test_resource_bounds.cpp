@@ -20,8 +20,8 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-// Fixed buffers: the sample window and the file and inflate buffers come to
-// some 250 KiB; the rest is headroom.
+// Fixed buffers: the sample window, the file and inflate buffers and the
+// index's first reservation come to some 770 KiB; the rest is headroom.
 constexpr std::size_t kFixedBytes = 1u << 20;
 // Per index entry: the entry itself (16 bytes), a growing index's old and
 // new arrays while it is copied, and the recording blocks and trials that

@@ -395,10 +395,11 @@ void preScan(VOKFile& file, bool tolerant) {
     // sample record takes some 20 to 40 bytes), so that the index rarely has
     // to grow and copy itself while the file is read.
     constexpr std::uint64_t kBytesPerItemEstimate = 24;
-    // The size is what the file claims (a compressed body can inflate to
-    // gigabytes of nothing), so the reservation stays modest; a larger
-    // index grows as it fills.
-    constexpr std::uint64_t kMaxReserved = std::uint64_t{1} << 20;
+    // The size says nothing about how many records the body holds (a
+    // compressed body can inflate to gigabytes of end markers), so the
+    // reservation stays small (512 KiB); a larger index grows as it fills,
+    // doubling, which copies each entry about once.
+    constexpr std::uint64_t kMaxReserved = std::uint64_t{1} << 15;
     const std::uint64_t expected = file.bodySize / kBytesPerItemEstimate + 1024;
     file.index.reserve(static_cast<std::size_t>(expected < kMaxReserved ? expected : kMaxReserved));
     Scanner(file, tolerant).run();

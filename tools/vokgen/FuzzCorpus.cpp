@@ -160,8 +160,8 @@ Bytes extraMessageRecording() {
 
 std::vector<HeavyRecording> heavyRecordings(std::size_t targetBytes) {
     std::vector<HeavyRecording> all;
-    auto head = [](VokWriter& w) {
-        w.magic().standardPreamble(2, 4).endPreamble();
+    auto head = [](VokWriter& w, Magic magic = Magic::Plain7700) {
+        w.magic(magic).standardPreamble(2, 4).endPreamble();
         BlockStartSpec b;
         b.time = 1000;
         w.startSamples(b).startEvents(b);
@@ -206,8 +206,8 @@ std::vector<HeavyRecording> heavyRecordings(std::size_t targetBytes) {
     }
     {
         VokWriter w;
-        head(w);
-        w.setCompressed(true).setCompressionLevel(9);
+        head(w, Magic::Compressed);
+        w.setCompressionLevel(9);
         const std::size_t zeros = targetBytes * 1000;
         w.reserve(w.size() + zeros);
         for (std::size_t i = 0; i < zeros; ++i) w.u8(0);
