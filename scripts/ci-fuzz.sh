@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Builds the libFuzzer targets with clang into build-fuzz/ (the targets only)
+# Builds the libFuzzer targets with clang into build-fuzz/ (the targets only;
+# VOKAPI_FUZZ_BUILD_DIR names another folder)
 # and runs each for a short time (VOKAPI_FUZZ_SECONDS, default 30) on its
 # seed corpus, written by vokgen at build time, and on the inputs of past
 # findings.  New interesting inputs go to build-fuzz/fuzz/work/<target>/;
@@ -7,7 +8,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${VOKAPI_FUZZ_SECONDS:-30}
-build=build-fuzz
+build=${VOKAPI_FUZZ_BUILD_DIR:-build-fuzz}
 targets=(open_walk_fuzz nav_fuzz measures_fuzz extra_messages_fuzz video_lookup_fuzz)
 
 CC=clang CXX=clang++ cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVOKAPI_WERROR=ON \
