@@ -66,10 +66,7 @@ void BM_Heavy(benchmark::State& state) {
         state.counters["s_per_MB"] = seconds / static_cast<double>(state.iterations()) / megabytes;
     vok_set_log_function(nullptr);
 }
-BENCHMARK(BM_Heavy)
-    ->ArgsProduct({{0, 1, 2, 3, 4}, {0, 2}})
-    ->Unit(benchmark::kMillisecond)
-    ->MinTime(0.5);
+BENCHMARK(BM_Heavy)->ArgsProduct({{0, 1, 2, 3, 4}, {0, 2}})->Unit(benchmark::kMillisecond)->MinTime(0.5);
 
 }  // namespace
 

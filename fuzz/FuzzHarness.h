@@ -54,4 +54,12 @@ VOKFile* openRecording(const std::vector<std::uint8_t>& recording, std::uint8_t 
 // within the element count.  Returns the steps taken.
 std::size_t walk(VOKFile* file);
 
+// Runs a nav_fuzz script (operations of vokgen::NavOp with their bytes) on
+// an open file; aborts when a trial header or a found sample contradicts
+// itself.
+void runNavigationScript(VOKFile* file, Input& script);
+
+// Every derived measure of both eyes (and invalid ones) on one sample.
+void measureSample(VOKFile* file, Sample* sample);
+
 }  // namespace vokfuzz

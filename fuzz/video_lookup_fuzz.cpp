@@ -17,7 +17,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             if (++frames > records || video::currentFrameNumber() < 0) std::abort();
         }
         for (const video::LookupRecord& r : video::currentTable()->records()) {
-            for (std::uint32_t t : {r.time(), r.time() - 31, r.time() + 29, r.baseTime}) video::frameForTime(t);
+            for (std::uint32_t t : {r.time(), r.time() - 31, r.time() + 29, r.baseTime})
+                video::frameForTime(t);
         }
         video::findFrameForRecordingTime(0, size > 0 ? data[0] * 1000u : 0u);
     }

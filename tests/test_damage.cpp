@@ -6,13 +6,13 @@
 // cut.  VOKAPI_SWEEP_SCALE=n multiplies the seeds and the larger
 // recording's length for a long local run.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <random>
 #include <string>
-#include <unistd.h>
 
 #include "FuzzCorpus.h"
 #include "VokWriter.h"
@@ -132,7 +132,8 @@ void sweepTruncations(const std::string& name, const Bytes& bytes, std::size_t s
     const Outcome full = openAndWalk(path, 0);
     ASSERT_TRUE(full.opened) << name << " opens whole";
     fullStrict = full.elements;
-    for (std::size_t cut = 0; cut <= bytes.size(); cut = cut == bytes.size() ? cut + 1 : std::min(cut + step, bytes.size())) {
+    for (std::size_t cut = 0; cut <= bytes.size();
+         cut = cut == bytes.size() ? cut + 1 : std::min(cut + step, bytes.size())) {
         std::snprintf(g_case, sizeof g_case, "%s cut at %zu of %zu bytes", name.c_str(), cut, bytes.size());
         SCOPED_TRACE(g_case);
         writeBytes(path, bytes, cut);
@@ -188,7 +189,8 @@ TEST(DamageSweep, RandomDamageToOnePercentOfTheBytes) {
                 copy[at] = static_cast<std::uint8_t>(copy[at] ^ (1u + rng() % 255u));
             }
             writeBytes(path, copy, copy.size());
-            const int consistency = static_cast<int>(seed % 4) | ((seed / 4) % 2 != 0 ? VOK_TOLERANT_READING : 0);
+            const int consistency =
+                static_cast<int>(seed % 4) | ((seed / 4) % 2 != 0 ? VOK_TOLERANT_READING : 0);
             openAndWalk(path, consistency);
             if (testing::Test::HasFailure()) return;
         }

@@ -165,7 +165,8 @@ TEST_F(FaultInjection, EveryReadOfTheRecordingFailsOnce) {
         for (int consistency : {0, 2 | VOK_TOLERANT_READING}) {
             std::uint64_t n = 1;
             for (;; ++n) {
-                SCOPED_TRACE(*path + ": read " + std::to_string(n) + " fails, consistency " + std::to_string(consistency));
+                SCOPED_TRACE(*path + ": read " + std::to_string(n) + " fails, consistency " +
+                             std::to_string(consistency));
                 const std::size_t before = allocation::liveBytes();
                 fault::arm(fault::Point::Read, n);
                 const CallsResult r = openWalkClose(*path, consistency);

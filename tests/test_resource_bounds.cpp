@@ -76,8 +76,8 @@ TEST(ResourceBounds, HeavyRecordingsStayWithinTheDocumentedMemory) {
             const Measured m = measure(path, consistency);
             EXPECT_TRUE(m.opened) << heavy.name;
             checkBounds(m, heavy.name + ", consistency " + std::to_string(consistency));
-            std::printf("%-32s consistency %2d: %8zu bytes, %7zu entries, peak %9zu bytes\n", heavy.name.c_str(),
-                        consistency, heavy.bytes.size(), m.elements, m.peak);
+            std::printf("%-32s consistency %2d: %8zu bytes, %7zu entries, peak %9zu bytes\n",
+                        heavy.name.c_str(), consistency, heavy.bytes.size(), m.elements, m.peak);
         }
     }
 }
@@ -89,7 +89,8 @@ TEST(ResourceBounds, DamagedRecordingsStayWithinTheDocumentedMemory) {
         for (unsigned seed = 1; seed <= 100; ++seed) {
             std::mt19937 rng(seed);
             Bytes copy = recordings[r];
-            for (std::size_t k = 0; k < copy.size() / 50 + 1; ++k) copy[rng() % copy.size()] ^= static_cast<std::uint8_t>(1 + rng() % 255);
+            for (std::size_t k = 0; k < copy.size() / 50 + 1; ++k)
+                copy[rng() % copy.size()] ^= static_cast<std::uint8_t>(1 + rng() % 255);
             const std::string path = dir.write("damaged.vok", std::string(copy.begin(), copy.end()));
             checkBounds(measure(path, static_cast<int>(seed % 4) | VOK_TOLERANT_READING),
                         "recording " + std::to_string(r) + " damaged with seed " + std::to_string(seed));

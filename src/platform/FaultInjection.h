@@ -13,9 +13,9 @@
 namespace vok::fault {
 
 enum class Point : int {
-    Read = 0,       // a refill of a recording stream's buffer, a read of a compressed body
-    TempCreate = 1, // the creation of a temporary file
-    TempWrite = 2,  // a write or flush of a temporary file
+    Read = 0,        // a refill of a recording stream's buffer, a read of a compressed body
+    TempCreate = 1,  // the creation of a temporary file
+    TempWrite = 2,   // a write or flush of a temporary file
 };
 inline constexpr int kPointCount = 3;
 

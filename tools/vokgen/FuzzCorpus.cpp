@@ -22,7 +22,18 @@ using Bytes = std::vector<std::uint8_t>;
 Bytes handBuiltRecording() {
     VokWriter w;
     w.magic().standardPreamble(2, 4).endPreamble();
-    w.u16(15 << 8).u8(33).u32(1000).u8(65).u32(1000u << 16).u8(48).i16(10).u8(81).i16(10).u8(180).u16(0xC401).u8(0);
+    w.u16(15 << 8)
+        .u8(33)
+        .u32(1000)
+        .u8(65)
+        .u32(1000u << 16)
+        .u8(48)
+        .i16(10)
+        .u8(81)
+        .i16(10)
+        .u8(180)
+        .u16(0xC401)
+        .u8(0);
     for (int i = 0; i < 40; ++i) {
         if (i == 0) {
             w.u16(0xE401).u32(1000);
@@ -144,8 +155,8 @@ Bytes compressRecordStream(const Bytes& recording) {
     uLongf packed = compressBound(static_cast<uLong>(recording.size() - body));
     const std::size_t head = out.size();
     out.resize(head + packed);
-    if (compress2(out.data() + head, &packed, recording.data() + body, static_cast<uLong>(recording.size() - body),
-                  1) != Z_OK) {
+    if (compress2(out.data() + head, &packed, recording.data() + body,
+                  static_cast<uLong>(recording.size() - body), 1) != Z_OK) {
         throw std::runtime_error("zlib cannot compress the record stream");
     }
     out.resize(head + packed);
@@ -190,7 +201,8 @@ std::vector<HeavyRecording> heavyRecordings(std::size_t targetBytes) {
     {
         VokWriter w;
         head(w);
-        for (std::uint32_t t = 1001; w.size() < targetBytes; ++t) w.message(t, t % 2 != 0 ? "TRIALID" : "TRIAL_RESULT");
+        for (std::uint32_t t = 1001; w.size() < targetBytes; ++t)
+            w.message(t, t % 2 != 0 ? "TRIALID" : "TRIAL_RESULT");
         w.endOfRecords();
         all.push_back({"messages only", w.bytes()});
     }
@@ -249,8 +261,16 @@ std::vector<FuzzSeed> fuzzCorpus() {
         script.push_back(0);
         seeds.push_back({"nav_fuzz", "rec" + n + "-messages", navInput(0x02, script, r)});
 
-        Bytes blocks{op(NavOp::JumpToTrial), 1, op(NavOp::Step), 20, op(NavOp::TrialWithEndTime),
-                     0xFF, 0xFF, 0xFF, 0xFF, op(NavOp::SampleAtTime)};
+        Bytes blocks{op(NavOp::JumpToTrial),
+                     1,
+                     op(NavOp::Step),
+                     20,
+                     op(NavOp::TrialWithEndTime),
+                     0xFF,
+                     0xFF,
+                     0xFF,
+                     0xFF,
+                     op(NavOp::SampleAtTime)};
         appendU32(blocks, 1010);
         blocks.push_back(op(NavOp::SetIdentifiers));
         appendText(blocks, "inPut_type_1");
@@ -258,14 +278,16 @@ std::vector<FuzzSeed> fuzzCorpus() {
         blocks.push_back(op(NavOp::NextTrial));
         seeds.push_back({"nav_fuzz", "rec" + n + "-blocks-inputs", navInput(0x00, blocks, r)});
 
-        const float setup[10] = {600.0f, 1e8f, -200.0f, 150.0f, 200.0f, -150.0f, 0.0f, 0.0f, 1279.0f, 1023.0f};
+        const float setup[10] = {600.0f,  1e8f, -200.0f, 150.0f,  200.0f,
+                                 -150.0f, 0.0f, 0.0f,    1279.0f, 1023.0f};
         Bytes measures{static_cast<std::uint8_t>(i % 3)};
         const Bytes s = floatsBytes(setup);
         measures.insert(measures.end(), s.begin(), s.end());
         measures.insert(measures.end(), r.begin(), r.end());
         seeds.push_back({"measures_fuzz", "rec" + n, measures});
     }
-    const float twoDistances[10] = {550.0f, 650.0f, -260.0f, 170.0f, 260.0f, -170.0f, 0.0f, 0.0f, 1919.0f, 1079.0f};
+    const float twoDistances[10] = {550.0f,  650.0f, -260.0f, 170.0f,  260.0f,
+                                    -170.0f, 0.0f,   0.0f,    1919.0f, 1079.0f};
     Bytes measures{0x02};
     const Bytes s = floatsBytes(twoDistances);
     measures.insert(measures.end(), s.begin(), s.end());
@@ -287,7 +309,11 @@ std::vector<FuzzSeed> fuzzCorpus() {
     seeds.push_back({"extra_messages_fuzz", "no-quit", partial});
 
     seeds.push_back({"video_lookup_fuzz", "frames",
-                     lookupTable(5, {{{1, 1000, 0}}, {{2, 1033, 0x2003}}, {{2, 1040, 0}}, {{3, 1066, 5}}, {{0x80000004u, 1100, 0}}})});
+                     lookupTable(5, {{{1, 1000, 0}},
+                                     {{2, 1033, 0x2003}},
+                                     {{2, 1040, 0}},
+                                     {{3, 1066, 5}},
+                                     {{0x80000004u, 1100, 0}}})});
     seeds.push_back({"video_lookup_fuzz", "empty", lookupTable(0, {})});
     seeds.push_back({"video_lookup_fuzz", "count-too-large", lookupTable(1000, {{{1, 5, 0}}})});
     return seeds;
@@ -300,7 +326,8 @@ std::size_t writeFuzzCorpus(const std::filesystem::path& dir) {
         std::filesystem::create_directories(folder);
         const std::filesystem::path path = folder / seed.name;
         std::ofstream out(path, std::ios::binary | std::ios::trunc);
-        out.write(reinterpret_cast<const char*>(seed.bytes.data()), static_cast<std::streamsize>(seed.bytes.size()));
+        out.write(reinterpret_cast<const char*>(seed.bytes.data()),
+                  static_cast<std::streamsize>(seed.bytes.size()));
         out.close();
         if (!out) throw std::runtime_error("cannot write " + path.string());
         ++written;

@@ -35,13 +35,13 @@ enum class NavOp : std::uint8_t {
     TrialWithEndTime,    // u32 time, as above
     TrialHeader,
     SetBookmark,
-    FreeBookmark,        // u8: 0 the last bookmark set, else that id - 1
-    GotoBookmark,        // u8, as above
+    FreeBookmark,  // u8: 0 the last bookmark set, else that id - 1
+    GotoBookmark,  // u8, as above
     NextBookmark,
     PreviousBookmark,
-    Step,                // u8 count: steps, fetching every record
-    SampleAtTime,        // u32 time; 0xFFFFFFFF: the current sample's time
-    Count                // number of operations; bytes at or above wrap
+    Step,          // u8 count: steps, fetching every record
+    SampleAtTime,  // u32 time; 0xFFFFFFFF: the current sample's time
+    Count          // number of operations; bytes at or above wrap
 };
 
 struct FuzzSeed {
