@@ -3,7 +3,7 @@
 // blocks only, messages only, blinks only, a compressed body of end
 // markers), 1 MiB each.  Each figure carries s_per_MB, seconds per megabyte
 // of the record stream as read (inflated for the compressed one); the
-// library promises well under 1.
+// library promises less than 1.
 #include <benchmark/benchmark.h>
 
 #include <chrono>
