@@ -28,7 +28,7 @@ for target in "${targets[@]}"; do
   TMPDIR="$scratch" ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
     "$build/fuzz/$target" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -close_fd_mask=1 \
     -print_final_stats=1 -artifact_prefix="$build/fuzz/artifacts/$target-" "${dirs[@]}" >"$log" 2>&1 || status=$?
-  grep -E '^(#[0-9]+ +DONE|stat::number_of_executed_units|stat::peak_rss_mb)' "$log" || true
+  grep -E '^#[0-9]+[[:space:]]+DONE|^stat::number_of_executed_units' "$log" || true
   if [ "$status" -ne 0 ]; then
     tail -n 80 "$log"
     echo "$target found a failure (exit $status); its input is in $build/fuzz/artifacts/" >&2
