@@ -10,6 +10,7 @@ namespace vok {
 
 namespace {
 constexpr std::size_t kChunk = 16384;
+constexpr std::size_t kTempNameRoom = 4096;
 
 std::uint64_t g_inflatedSizeLimit = kMaxInflatedSize;
 
@@ -91,6 +92,10 @@ std::uint64_t setInflatedSizeLimit(std::uint64_t limit) {
 
 std::unique_ptr<FileInputStream> inflateToTempFile(FileInputStream& recording,
                                                    std::string& tempFileName) {
+    // Room for any name the platform makes, taken before the file exists:
+    // storing the name must not run out of memory once there is a file to
+    // delete.
+    tempFileName.reserve(kTempNameRoom);
     std::unique_ptr<std::FILE, FileCloser> temp(
         fault::shouldFail(fault::Point::TempCreate) ? nullptr : platform::createTempFile("vokapi_", tempFileName));
     VOK_CHECK(temp != nullptr, "Failed to create temp file \n");
