@@ -1,13 +1,13 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets with clang into build-fuzz/ (the targets only;
 # VOKAPI_FUZZ_BUILD_DIR names another folder)
-# and runs each for a short time (VOKAPI_FUZZ_SECONDS, default 30) on its
+# and runs each for a short time (VOKAPI_FUZZ_SECONDS, default 25) on its
 # seed corpus, written by vokgen at build time, and on the inputs of past
 # findings.  New interesting inputs go to build-fuzz/fuzz/work/<target>/;
 # a crash leaves its input in build-fuzz/fuzz/artifacts/ and fails the script.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-seconds=${VOKAPI_FUZZ_SECONDS:-30}
+seconds=${VOKAPI_FUZZ_SECONDS:-25}
 build=${VOKAPI_FUZZ_BUILD_DIR:-build-fuzz}
 targets=(open_walk_fuzz nav_fuzz measures_fuzz extra_messages_fuzz video_lookup_fuzz)
 
