@@ -14,7 +14,7 @@ function(vokapi_warnings target)
   endif()
   if(VOKAPI_FUZZ AND CMAKE_CXX_COMPILER_ID MATCHES "Clang")
     # Coverage for the fuzzer in every target, and the sanitizers it runs with.
-    target_compile_options(${target} PRIVATE -fsanitize=fuzzer-no-link,address,undefined)
+    target_compile_options(${target} PRIVATE -fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=all)
     target_link_options(${target} PUBLIC -fsanitize=address,undefined)
   endif()
   if(VOKAPI_SANITIZE AND NOT MSVC)

@@ -3,12 +3,14 @@
 #include <zlib.h>
 
 #include "core/VOKException.h"
+#include "platform/FaultInjection.h"
 #include "platform/Platform.h"
 
 namespace vok {
 
 namespace {
 constexpr std::size_t kChunk = 16384;
+constexpr std::size_t kTempNameRoom = 4096;
 
 std::uint64_t g_inflatedSizeLimit = kMaxInflatedSize;
 
@@ -35,6 +37,7 @@ public:
     int run(std::FILE* in, std::FILE* out, std::uint64_t limit) {
         std::uint64_t total = 0;  // stays below limit, or 0 when limit is 0
         for (;;) {
+            if (fault::shouldFail(fault::Point::Read)) return kInflateIoError;
             std::size_t got = std::fread(in_.get(), 1, kChunk, in);
             // A short read is the end of the file or an error; a runtime that
             // flags neither (Wine's, reading a stream opened for writing)
@@ -52,6 +55,7 @@ public:
                 std::size_t have = kChunk - stream_.avail_out;
                 if (have != 0) {
                     if (have >= limit - total) return kInflateTooLarge;
+                    if (fault::shouldFail(fault::Point::TempWrite)) return kInflateIoError;
                     if (std::fwrite(out_.get(), 1, have, out) != have) return kInflateIoError;
                     total += have;
                 }
@@ -91,7 +95,12 @@ std::uint64_t setInflatedSizeLimit(std::uint64_t limit) {
 
 std::unique_ptr<FileInputStream> inflateToTempFile(FileInputStream& recording,
                                                    std::string& tempFileName) {
-    std::unique_ptr<std::FILE, FileCloser> temp(platform::createTempFile("vokapi_", tempFileName));
+    // Room for any name the platform makes, taken before the file exists:
+    // storing the name must not run out of memory once there is a file to
+    // delete.
+    tempFileName.reserve(kTempNameRoom);
+    std::unique_ptr<std::FILE, FileCloser> temp(
+        fault::shouldFail(fault::Point::TempCreate) ? nullptr : platform::createTempFile("vokapi_", tempFileName));
     VOK_CHECK(temp != nullptr, "Failed to create temp file \n");
     // Unbuffered before any use: the inflater writes whole 16 KiB pieces,
     // and the stream over the file reads through its own buffer.
@@ -105,10 +114,17 @@ std::unique_ptr<FileInputStream> inflateToTempFile(FileInputStream& recording,
               "Failed to read compressed recording \n");
 
     // A damaged or truncated body is not a failure: what was inflated before
-    // the damage is loaded.  Only a body too large to index fails.
+    // the damage is loaded.  A body too large to index fails, and so does
+    // anything that would load less than the body holds: a failed read of
+    // the recording, a failed write of the temporary file, zlib without
+    // memory.
     int result = inflateBody(in, temp.get(), g_inflatedSizeLimit);
     VOK_CHECK(result != kInflateTooLarge, "Decompressed recording is larger than 4 GiB \n");
-    std::fflush(temp.get());
+    VOK_CHECK(result != kInflateIoError, "Failed to decompress the recording into a temp file \n");
+    VOK_CHECK(result == kInflateOk || result == Z_DATA_ERROR,
+              "Failed to decompress the recording: zlib error %d \n", result);
+    VOK_CHECK(!fault::shouldFail(fault::Point::TempWrite) && std::fflush(temp.get()) == 0,
+              "Failed to decompress the recording into a temp file \n");
 
     auto stream = std::make_unique<FileInputStream>(temp.get());
     temp.release();

@@ -5,6 +5,7 @@
 
 #include "core/Log.h"
 #include "core/VOKException.h"
+#include "platform/FaultInjection.h"
 #include "platform/Platform.h"
 
 namespace vok {
@@ -158,7 +159,16 @@ std::int64_t FileInputStream::size() const { return platform::fileSize(file_); }
 
 bool FileInputStream::refill() {
     std::uint64_t offset = position();
+    // A failed read ends the stream where it failed, like a cut file: strict
+    // reading then fails, tolerant reading keeps the records before it.
+    if (VOK_UNLIKELY(fault::shouldFail(fault::Point::Read))) {
+        log("Read error in the recording at byte %llu\n", static_cast<unsigned long long>(offset));
+        return false;
+    }
     std::size_t n = std::fread(buffer_.get(), 1, kBufferSize, file_);
+    if (VOK_UNLIKELY(n == 0 && std::ferror(file_) != 0)) {
+        log("Read error in the recording at byte %llu\n", static_cast<unsigned long long>(offset));
+    }
     bufferOffset_ = offset;
     begin_ = cur_ = buffer_.get();
     end_ = begin_ + n;

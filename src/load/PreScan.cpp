@@ -13,6 +13,11 @@ namespace vok {
 
 namespace {
 
+// Gap filling may add this many placeholders in all, and then as many per
+// real sample as the constant below.
+constexpr std::uint64_t kPlaceholderAllowance = 10000;
+constexpr std::uint64_t kPlaceholdersPerSample = 4;
+
 // Eye of a block start: samples blocks carry it in their flags word, events
 // blocks in their input word, with the two bits read in opposite senses.
 std::uint8_t eyeFromSampleFlags(std::uint16_t w) {
@@ -316,6 +321,7 @@ private:
         const std::uint64_t key = 2ull * x.time + (time == lastSampleTime_ ? 1 : 0);
         if (f_.repair && lastSampleTime_ > 0 && prevSampleTime_ > 0) fillGap(key);
         append(position, SAMPLE_TYPE, tag, key);
+        ++samples_;
         prevSampleTime_ = lastSampleTime_;
         lastSampleTime_ = time;
         return true;
@@ -355,6 +361,16 @@ private:
             log("Missing samples are over 10000, skip it without addimg missing samples\n ");
             return;
         }
+        // Placeholders never outnumber the real samples by more than
+        // kPlaceholdersPerSample to one (beyond a first allowance), so that
+        // a few bytes of records cannot make the index grow by megabytes.
+        const std::uint64_t allowance = kPlaceholderAllowance + kPlaceholdersPerSample * samples_;
+        if (placeholders_ + (n - 1) > allowance) {
+            log("Too many missing samples in the recording: gap of %d samples left unfilled \n",
+                static_cast<int>(n - 1));
+            return;
+        }
+        placeholders_ += n - 1;
         for (std::uint64_t i = 1; i < n; ++i) append(kPlaceholder, SAMPLE_TYPE, 0, P + i * p);
     }
 
@@ -365,6 +381,8 @@ private:
     std::int64_t lastSampleTime_ = -1;
     std::int64_t prevSampleTime_ = -1;
     std::int32_t samplePeriod_ = -1;
+    std::uint64_t samples_ = 0;       // real samples in the index
+    std::uint64_t placeholders_ = 0;  // placeholder samples in the index
     BoundaryPair starts_;
     BoundaryPair ends_;
     Sample lastSample_{};
@@ -377,7 +395,11 @@ void preScan(VOKFile& file, bool tolerant) {
     // sample record takes some 20 to 40 bytes), so that the index rarely has
     // to grow and copy itself while the file is read.
     constexpr std::uint64_t kBytesPerItemEstimate = 24;
-    constexpr std::uint64_t kMaxReserved = std::uint64_t{1} << 26;
+    // The size says nothing about how many records the body holds (a
+    // compressed body can inflate to gigabytes of end markers), so the
+    // reservation stays small (512 KiB); a larger index grows as it fills,
+    // doubling, which copies each entry about once.
+    constexpr std::uint64_t kMaxReserved = std::uint64_t{1} << 15;
     const std::uint64_t expected = file.bodySize / kBytesPerItemEstimate + 1024;
     file.index.reserve(static_cast<std::size_t>(expected < kMaxReserved ? expected : kMaxReserved));
     Scanner(file, tolerant).run();

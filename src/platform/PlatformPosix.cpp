@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/Platform.h"
@@ -69,7 +70,9 @@ std::FILE* createTempFile(const char* prefix, std::string& name) {
         unlink(pattern.c_str());
         return nullptr;
     }
-    name = pattern;
+    // Handing the name over allocates nothing, so the file cannot be left
+    // behind unnamed when memory runs out.
+    name = std::move(pattern);
     return file;
 }
 

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "Cases.h"
+#include "FuzzCorpus.h"
 #include "VokWriter.h"
 
 namespace {
@@ -119,6 +120,11 @@ int main(int argc, char** argv) {
     cases->add_option("dir", casesDir, "Folder to write into (created when missing)")->required();
     cases->footer(caseHelp);
 
+    std::string corpusDir;
+    auto* corpus = app.add_subcommand(
+        "fuzz-corpus", "Write the seed inputs of the fuzz targets into DIR/<target name>/");
+    corpus->add_option("dir", corpusDir, "Folder to write into (created when missing)")->required();
+
     CLI11_PARSE(app, argc, argv);
 
     try {
@@ -151,6 +157,10 @@ int main(int argc, char** argv) {
                 r.bytes.resize(static_cast<std::size_t>(cut));
             writeBytes(outPath, r.bytes);
             printSummary(outPath, r);
+        }
+        if (*corpus) {
+            const std::size_t n = vokgen::writeFuzzCorpus(corpusDir);
+            std::printf("wrote %zu fuzz seeds below %s\n", n, corpusDir.c_str());
         }
         if (*cases) {
             for (const std::filesystem::path& p : vokgen::writeRecordingCases(casesDir))
