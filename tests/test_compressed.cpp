@@ -172,27 +172,6 @@ InflateRun inflateBytes(const std::string& input, std::uint64_t limit = kMaxInfl
     return {result, slurp(out.get())};
 }
 
-// Points the platform's temporary directory somewhere else for a scope.
-class TempDirectoryOverride {
-public:
-    explicit TempDirectoryOverride(const fs::path& dir) {
-        const char* old = std::getenv(kVariable);
-        hadValue_ = old != nullptr;
-        if (hadValue_) saved_ = old;
-        set(dir.string().c_str());
-    }
-    ~TempDirectoryOverride() { vok::platform::setEnvironment(kVariable, hadValue_ ? saved_.c_str() : nullptr); }
-    TempDirectoryOverride(const TempDirectoryOverride&) = delete;
-    TempDirectoryOverride& operator=(const TempDirectoryOverride&) = delete;
-
-private:
-    // The variable the platform's temporary directory comes from first.
-    static inline const char* const kVariable = vok::platform::temporaryDirectoryVariable();
-    static void set(const char* value) { vok::platform::setEnvironment(kVariable, value); }
-    bool hadValue_ = false;
-    std::string saved_;
-};
-
 class InflatedSizeLimitOverride {
 public:
     explicit InflatedSizeLimitOverride(std::uint64_t limit) : previous_(setInflatedSizeLimit(limit)) {}
@@ -378,7 +357,7 @@ TEST(CompressedOpen, InflatesIntoATempFileThatCloseDeletes) {
         SCOPED_TRACE(vokgen::magicLine(c.magic) + std::to_string(c.randomWords));
         test::TempDir recordings;
         test::TempDir tmp;
-        TempDirectoryOverride env(tmp.path());
+        test::TempDirectoryOverride env(tmp.path());
         std::string plainBody;
         std::string path = recordings.write(
             "c.vok", compressedRecording(c.repetitiveWords, c.randomWords, c.magic, plainBody));
@@ -413,7 +392,7 @@ TEST(CompressedOpen, InflatesIntoATempFileThatCloseDeletes) {
 TEST(CompressedOpen, PlainRecordingMakesNoTempFile) {
     test::TempDir recordings;
     test::TempDir tmp;
-    TempDirectoryOverride env(tmp.path());
+    test::TempDirectoryOverride env(tmp.path());
     Opened r = open(recordings.write("p.vok", test::minimalRecording()));
     ASSERT_NE(r.file, nullptr) << r.log;
     EXPECT_TRUE(r.file->tempFileName.empty());
@@ -424,7 +403,7 @@ TEST(CompressedOpen, PlainRecordingMakesNoTempFile) {
 TEST(CompressedOpen, TwoOpenRecordingsUseTwoTempFiles) {
     test::TempDir recordings;
     test::TempDir tmp;
-    TempDirectoryOverride env(tmp.path());
+    test::TempDirectoryOverride env(tmp.path());
     std::string bodyA, bodyB;
     std::string a = recordings.write("a.vok", compressedRecording(1'000, 50, vokgen::Magic::Compressed, bodyA));
     std::string b = recordings.write("b.vok", compressedRecording(50, 1'000, vokgen::Magic::Compressed, bodyB));
@@ -453,7 +432,7 @@ TEST(CompressedOpen, ManyOpensInQuickSuccessionEachGetTheirOwnTempFile) {
     // the time alone.
     test::TempDir recordings;
     test::TempDir tmp;
-    TempDirectoryOverride env(tmp.path());
+    test::TempDirectoryOverride env(tmp.path());
     std::string body;
     const std::string path = recordings.write("a.vok", compressedRecording(20, 5, vokgen::Magic::Compressed, body));
     std::vector<Opened> opened;
@@ -472,7 +451,7 @@ TEST(CompressedOpen, ManyOpensInQuickSuccessionEachGetTheirOwnTempFile) {
 TEST(CompressedOpen, BodyReachingTheSizeLimitFailsAndLeavesNoTempFile) {
     test::TempDir recordings;
     test::TempDir tmp;
-    TempDirectoryOverride env(tmp.path());
+    test::TempDirectoryOverride env(tmp.path());
     std::string plainBody;
     std::string path =
         recordings.write("c.vok", compressedRecording(5'000, 5'000, vokgen::Magic::Compressed, plainBody));
@@ -497,7 +476,7 @@ TEST(CompressedOpen, BodyReachingTheSizeLimitFailsAndLeavesNoTempFile) {
 TEST(CompressedOpen, MissingTempDirectoryFailsTheOpen) {
     test::TempDir recordings;
     test::TempDir tmp;
-    TempDirectoryOverride env(tmp.path() / "does-not-exist");
+    test::TempDirectoryOverride env(tmp.path() / "does-not-exist");
     std::string plainBody;
     std::string path =
         recordings.write("c.vok", compressedRecording(100, 100, vokgen::Magic::Compressed, plainBody));
@@ -525,7 +504,7 @@ TEST(CompressedOpen, DamagedBodyLoadsWhatWasInflatedBeforeTheDamage) {
     };
     test::TempDir recordings;
     test::TempDir tmp;
-    TempDirectoryOverride env(tmp.path());
+    test::TempDirectoryOverride env(tmp.path());
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         // Tolerant reading: the record stream simply ends where the

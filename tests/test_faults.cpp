@@ -31,25 +31,11 @@ void keepLog(const char* text) {
     ++g_logCount;
 }
 
-// TMPDIR pointed at a fresh folder, so that temporary files can be counted.
+// The temporary directory pointed at a fresh folder, so that temporary
+// files can be counted.
 class TempFolder {
 public:
-    TempFolder() {
-        const char* old = std::getenv("TMPDIR");
-        if (old != nullptr) saved_ = old;
-        hadOld_ = old != nullptr;
-        setenv("TMPDIR", (dir_.path() / "tmp").c_str(), 1);
-        fs::create_directories(dir_.path() / "tmp");
-    }
-    ~TempFolder() {
-        if (hadOld_) {
-            setenv("TMPDIR", saved_.c_str(), 1);
-        } else {
-            unsetenv("TMPDIR");
-        }
-    }
-    TempFolder(const TempFolder&) = delete;
-    TempFolder& operator=(const TempFolder&) = delete;
+    TempFolder() : tmp_(makeFolder(dir_)) {}
 
     std::size_t temporaryFiles() const {
         std::size_t n = 0;
@@ -61,9 +47,12 @@ public:
     }
 
 private:
+    static fs::path makeFolder(const TempDir& dir) {
+        fs::create_directories(dir.path() / "tmp");
+        return dir.path() / "tmp";
+    }
     TempDir dir_;
-    std::string saved_;
-    bool hadOld_ = false;
+    TempDirectoryOverride tmp_;
 };
 
 // What one run of the calls below did.

@@ -15,6 +15,8 @@
 #include <fstream>
 #include <stdexcept>
 
+#include "platform/Platform.h"
+
 namespace vok::test {
 
 namespace {
@@ -137,6 +139,18 @@ vokgen::VokWriter minimalRecording() {
     w.magic().standardPreamble(2, 4).endPreamble();
     w.u16(0);
     return w;
+}
+
+TempDirectoryOverride::TempDirectoryOverride(const std::filesystem::path& dir) {
+    const char* variable = platform::temporaryDirectoryVariable();
+    const char* old = std::getenv(variable);
+    hadValue_ = old != nullptr;
+    if (hadValue_) saved_ = old;
+    platform::setEnvironment(variable, dir.string().c_str());
+}
+
+TempDirectoryOverride::~TempDirectoryOverride() {
+    platform::setEnvironment(platform::temporaryDirectoryVariable(), hadValue_ ? saved_.c_str() : nullptr);
 }
 
 }  // namespace vok::test

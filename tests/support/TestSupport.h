@@ -87,4 +87,18 @@ struct OpenedRecording {
 // consistency argument; a failed open is reported as a test failure.
 OpenedRecording openWritten(const TempDir& dir, const vokgen::VokWriter& writer, int consistency);
 
+// Points the platform's temporary directory (TMPDIR, or TMP on Windows)
+// somewhere else for a scope.
+class TempDirectoryOverride {
+public:
+    explicit TempDirectoryOverride(const std::filesystem::path& dir);
+    ~TempDirectoryOverride();
+    TempDirectoryOverride(const TempDirectoryOverride&) = delete;
+    TempDirectoryOverride& operator=(const TempDirectoryOverride&) = delete;
+
+private:
+    bool hadValue_ = false;
+    std::string saved_;
+};
+
 }  // namespace vok::test

@@ -129,6 +129,8 @@ int main(int argc, char** argv) {
         "Makes the video frame lookup tables BASE<n>.vkt of the recording BASE.vok from its "
         "videos BASE<n>.avi, for the videos n below COUNT whose table is missing. The exit "
         "status is 0 when the table of video COUNT - 1 is there at the end."};
+    // A path such as "/data/rec" is an argument, not a Windows-style "/option".
+    app.allow_windows_style_options(false);
     std::string base;
     std::uint32_t count = 0;
     bool verbose = false;

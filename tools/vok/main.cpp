@@ -187,6 +187,8 @@ int usage(const std::string& message) {
 int main(int argc, char** argv) {
     CLI::App app{"vok - inspect, export and check .vok eye-tracker recordings"};
     app.require_subcommand(1);
+    // A path such as "/data/rec" is an argument, not a Windows-style "/option".
+    app.allow_windows_style_options(false);
     app.set_version_flag("--version", std::string("vok, library ") + vok_get_version());
     app.footer("Run 'vok COMMAND --help' for a command's options, examples and exit status.");
 

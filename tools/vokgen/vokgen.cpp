@@ -44,6 +44,8 @@ void printSummary(const std::string& path, const vokgen::GenResult& r) {
 int main(int argc, char** argv) {
     CLI::App app{"vokgen - write synthetic .vok recordings"};
     app.require_subcommand(1);
+    // A path such as "/data/rec" is an argument, not a Windows-style "/option".
+    app.allow_windows_style_options(false);
 
     std::string demoPath;
     auto* demo =
