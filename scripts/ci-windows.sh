@@ -44,6 +44,8 @@ export WINEDEBUG=-all
 # No Mono or Gecko installer prompts while the prefix is made.
 export WINEDLLOVERRIDES="mscoree,mshtml="
 mkdir -p "$WINEPREFIX"
+# A server left running for this prefix by an earlier run is stopped first.
+"$wineserver" -k 2>/dev/null || true
 "$wineserver" -p
 trap '"$wineserver" -k 2>/dev/null || true' EXIT
 "$wine" wineboot --init >/dev/null 2>&1

@@ -773,10 +773,11 @@ TEST(PlatformProcess, DirectoriesAndPaths) {
         EXPECT_EQ(std::string(std::getenv("PATH")), start + sep + dir.path().string());
     }
     {
-        const std::string old = std::getenv("PATH");
+        const char* oldPath = std::getenv("PATH");
+        const std::string old = oldPath != nullptr ? oldPath : "";
         platform::setEnvironment("PATH", nullptr);
         EXPECT_FALSE(platform::appendToSearchPath("/x"));
-        platform::setEnvironment("PATH", old.c_str());
+        platform::setEnvironment("PATH", oldPath != nullptr ? old.c_str() : nullptr);
     }
 }
 

@@ -6,6 +6,7 @@
 #include <io.h>
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -71,38 +72,48 @@ std::FILE* createTempFile(const char* prefix, std::string& name) {
     // unique.
     // A number whose long name is taken keeps its short file until the end,
     // so that the next GetTempFileNameA moves on to another number.
-    const std::string shortPrefix(prefix, std::min<std::size_t>(std::strlen(prefix), 3));
-    std::vector<std::string> taken;
+    // Nothing below allocates once a file exists, so that running out of
+    // memory cannot leave a file behind: names are built in fixed buffers
+    // and the caller's name has its room before the first file is made.
+    const std::size_t prefixLength = std::strlen(prefix);
+    const std::size_t shortLength = std::min<std::size_t>(prefixLength, 3);
+    char shortPrefix[4] = {};
+    std::memcpy(shortPrefix, prefix, shortLength);
+    constexpr int kAttempts = 100;
+    std::vector<std::array<char, MAX_PATH>> taken;
+    taken.reserve(kAttempts);
+    name.reserve(n + prefixLength + MAX_PATH);
     auto release = [&taken] {
-        for (const std::string& t : taken) DeleteFileA(t.c_str());
+        for (const auto& t : taken) DeleteFileA(t.data());
     };
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        char unique[MAX_PATH];
-        if (GetTempFileNameA(dir, shortPrefix.c_str(), 0, unique) == 0) break;
-        const char* file = std::strrchr(unique, '\\');
-        file = file != nullptr ? file + 1 : unique;
-        if (std::strlen(file) < shortPrefix.size()) {
-            DeleteFileA(unique);
+    for (int attempt = 0; attempt < kAttempts; ++attempt) {
+        std::array<char, MAX_PATH> unique{};
+        if (GetTempFileNameA(dir, shortPrefix, 0, unique.data()) == 0) break;
+        const char* file = std::strrchr(unique.data(), '\\');
+        file = file != nullptr ? file + 1 : unique.data();
+        char candidate[sizeof dir + MAX_PATH];
+        const int length = std::snprintf(candidate, sizeof candidate, "%.*s%s%s",
+                                         static_cast<int>(file - unique.data()), unique.data(), prefix,
+                                         file + std::min(std::strlen(file), shortLength));
+        if (std::strlen(file) < shortLength || length < 0 || static_cast<std::size_t>(length) >= sizeof candidate) {
+            DeleteFileA(unique.data());
             break;
         }
-        std::string candidate(unique, static_cast<std::size_t>(file - unique));
-        candidate += prefix;
-        candidate += file + shortPrefix.size();
-        if (!MoveFileA(unique, candidate.c_str())) {
+        if (!MoveFileA(unique.data(), candidate)) {
             const DWORD error = GetLastError();
-            taken.emplace_back(unique);
+            taken.push_back(unique);
             if (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS) continue;
             break;
         }
         release();
         // Open for reading and writing, truncated; shared like any file the
         // runtime opens, so that others may read it while it is open.
-        std::FILE* f = std::fopen(candidate.c_str(), "w+b");
+        std::FILE* f = std::fopen(candidate, "w+b");
         if (f == nullptr) {
-            DeleteFileA(candidate.c_str());
+            DeleteFileA(candidate);
             return nullptr;
         }
-        name = candidate;
+        name.assign(candidate, static_cast<std::size_t>(length));
         return f;
     }
     release();
