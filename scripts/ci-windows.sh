@@ -4,18 +4,7 @@
 # compilers, the MinGW zlib, Wine and the GoogleTest sources when missing.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/install-deps.sh
-packages=(g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine64 googletest)
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if ((${#missing[@]})); then
-  sudo=""
-  [ "$(id -u)" -ne 0 ] && sudo="sudo"
-  $sudo apt-get update
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y --no-install-recommends "${missing[@]}"
-fi
+scripts/install-deps.sh g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine64 googletest
 
 # Debian's wine64 keeps its programs outside the search path.
 find_wine_program() {

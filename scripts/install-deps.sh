@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs what building and testing vokapi needs on Debian 12.
+# Installs what building and testing vokapi needs on Debian 12, and the
+# further packages named as arguments (those of the Windows build, say).
 set -euo pipefail
 packages=(
   cmake ninja-build g++ pkg-config
@@ -12,6 +13,7 @@ packages=(
   openjdk-17-jdk-headless junit5  # Java binding and its tests
   python3-numpy python3-pandas python3-pytest python3-matplotlib  # Python package, its tests and example
   clang libclang-rt-14-dev        # fuzz targets (libFuzzer) of scripts/ci-fuzz.sh
+  "$@"
 )
 missing=()
 for p in "${packages[@]}"; do
