@@ -208,8 +208,8 @@ int loadItem(VOKFile& file, std::uint32_t i) {
                     setRecordTag(out, kTagIsSample);
                     return 0;
                 }
-                const float* res = file.resolutionOverride;
-                computeSampleVelocities(file.window, out.sample, res[0], res[1],
+                const ResolutionOverride res = sharedResolutionOverride();
+                computeSampleVelocities(file.window, out.sample, res.x, res.y,
                                         truncRate(file.currentRecording->sampleRate),
                                         file.reader.trackerRevision);
             } else {

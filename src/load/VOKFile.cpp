@@ -1,5 +1,7 @@
 #include "load/VOKFile.h"
 
+#include <atomic>
+#include <bit>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -18,7 +20,12 @@
 namespace vok {
 
 namespace {
-float g_resolutionOverride[2] = {1e8f, 1e8f};
+// Both values in one word, so that a reader never sees the x of one open
+// and the y of another.
+constexpr std::uint64_t packResolution(float x, float y) {
+    return (static_cast<std::uint64_t>(std::bit_cast<std::uint32_t>(y)) << 32) | std::bit_cast<std::uint32_t>(x);
+}
+std::atomic<std::uint64_t> g_resolutionOverride{packResolution(1e8f, 1e8f)};
 
 // Item positions are 32-bit with the all-ones value reserved, so a record
 // stream must end before 4 GiB - 1.
@@ -38,7 +45,10 @@ constexpr Magic kMagicLines[] = {
 };
 }  // namespace
 
-float* sharedResolutionOverride() { return g_resolutionOverride; }
+ResolutionOverride sharedResolutionOverride() {
+    const std::uint64_t word = g_resolutionOverride.load(std::memory_order_relaxed);
+    return {std::bit_cast<float>(static_cast<std::uint32_t>(word)), std::bit_cast<float>(static_cast<std::uint32_t>(word >> 32))};
+}
 
 bool matchMagic(const char* line, MagicVariant& variant) {
     for (const Magic& magic : kMagicLines) {
@@ -66,11 +76,8 @@ namespace vok {
 VOKFile* openRecording(const char* path, const OpenOptions& options, const float* resolution) {
     auto file = std::make_unique<VOKFile>();
     file->options = options;
-    if (resolution != nullptr) {
-        g_resolutionOverride[0] = resolution[0];
-        g_resolutionOverride[1] = resolution[1];
-    }
-    file->resolutionOverride = g_resolutionOverride;
+    if (resolution != nullptr)
+        g_resolutionOverride.store(packResolution(resolution[0], resolution[1]), std::memory_order_relaxed);
     file->reader.messageTimeOffsets = (options.consistency & VOK_MESSAGE_TIME_OFFSETS) != 0;
 
     printDirect("loadEvents = %x\n", static_cast<unsigned>(options.loadEvents));

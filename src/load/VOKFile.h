@@ -16,8 +16,12 @@
 namespace vok {
 
 // The resolution override pair shared by every open file; (1e8, 1e8) means
-// no override.  vok_open_file resets it, vok_open_file_ex may set it.
-float* sharedResolutionOverride();
+// no override.  vok_open_file resets it, vok_open_file_ex may set it.  Read
+// and written whole, without a lock, from any thread.
+struct ResolutionOverride {
+    float x, y;
+};
+ResolutionOverride sharedResolutionOverride();
 
 struct OpenOptions {
     int consistency = 0;
@@ -57,7 +61,6 @@ struct VOKFile {
 
     // ---- options ----
     vok::OpenOptions options;
-    const float* resolutionOverride = nullptr;  // the shared pair
     bool repair = false;                        // consistency level 2
 
     // ---- what loading built ----
