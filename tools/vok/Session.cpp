@@ -1,19 +1,21 @@
 #include "Session.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <string_view>
+
+#include "System.h"
 
 namespace voktool {
 
 namespace {
 
-std::vector<std::string> g_lines;
+// The library calls its log function in the thread that works on the
+// handle, so each thread collects the diagnostics of its own recording.
+thread_local std::vector<std::string> g_lines;
+thread_local ThreadReports* g_reports = nullptr;
 
 void collect(const char* text) {
     if (text == nullptr) return;
@@ -51,16 +53,16 @@ std::vector<std::string> Diagnostics::take() {
     return out;
 }
 
-int claimStandardOutput() {
-    std::fflush(stdout);
-    const int out = ::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3);
-    if (out < 0) return STDOUT_FILENO;
-    const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
-    if (null >= 0) {
-        ::dup2(null, STDOUT_FILENO);
-        ::close(null);
+void setThreadReports(ThreadReports* reports) { g_reports = reports; }
+ThreadReports* threadReports() { return g_reports; }
+
+void reportLine(std::string_view text) {
+    if (g_reports != nullptr) {
+        g_reports->errors.append(text);
+        return;
     }
-    return out;
+    std::fwrite(text.data(), 1, text.size(), stderr);
+    std::fflush(stderr);
 }
 
 Recording::~Recording() { vok_close_file(file_); }
@@ -84,22 +86,18 @@ std::unique_ptr<Recording> Recording::open(const std::string& path, const OpenOp
 }
 
 bool readableFile(const std::string& path, std::string& reason) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        reason = std::strerror(errno);
-        return false;
-    }
-    struct stat st {};
-    const bool ok = ::fstat(fd, &st) == 0;
-    ::close(fd);
-    if (!ok) {
-        reason = std::strerror(errno);
-        return false;
-    }
-    if (S_ISDIR(st.st_mode)) {
+    std::error_code ec;
+    if (std::filesystem::is_directory(path, ec)) {
         reason = "is a folder";
         return false;
     }
+    errno = 0;
+    std::FILE* f = std::fopen(path.c_str(), "rb");
+    if (f == nullptr) {
+        reason = errorText(errno != 0 ? errno : ENOENT);
+        return false;
+    }
+    std::fclose(f);
     return true;
 }
 
