@@ -24,19 +24,11 @@ std::string errorText(int error) { return std::generic_category().message(error)
 
 #if defined(_WIN32)
 
-bool writeFd(int fd, const char* data, std::size_t n) {
-    while (n > 0) {
-        const unsigned chunk = n > (1u << 30) ? (1u << 30) : static_cast<unsigned>(n);
-        const int w = ::_write(fd, data, chunk);
-        if (w < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        data += w;
-        n -= static_cast<std::size_t>(w);
-    }
-    return true;
+namespace {
+long long writeSome(int fd, const char* data, std::size_t n) {
+    return ::_write(fd, data, n > (1u << 30) ? (1u << 30) : static_cast<unsigned>(n));
 }
+}  // namespace
 
 long long readFd(int fd, char* data, std::size_t n) {
     const unsigned chunk = n > (1u << 30) ? (1u << 30) : static_cast<unsigned>(n);
@@ -90,18 +82,9 @@ int claimStandardOutput() {
 
 #else
 
-bool writeFd(int fd, const char* data, std::size_t n) {
-    while (n > 0) {
-        const ssize_t w = ::write(fd, data, n);
-        if (w < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        data += w;
-        n -= static_cast<std::size_t>(w);
-    }
-    return true;
-}
+namespace {
+long long writeSome(int fd, const char* data, std::size_t n) { return ::write(fd, data, n); }
+}  // namespace
 
 long long readFd(int fd, char* data, std::size_t n) {
     for (;;) {
@@ -146,6 +129,19 @@ int claimStandardOutput() {
 }
 
 #endif
+
+bool writeFd(int fd, const char* data, std::size_t n) {
+    while (n > 0) {
+        const long long w = writeSome(fd, data, n);
+        if (w < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        data += w;
+        n -= static_cast<std::size_t>(w);
+    }
+    return true;
+}
 
 bool removeFileQuietly(const std::string& path) {
     std::error_code ec;
