@@ -55,7 +55,7 @@ std::string slurp(const std::string& path) {
 
 #if defined(_WIN32)
 // One argument as the child's runtime splits its command line back up.
-std::string quoted(const std::string& arg) {
+std::string commandLineArgument(const std::string& arg) {
     if (!arg.empty() && arg.find_first_of(" \t\"") == std::string::npos) return arg;
     std::string out = "\"";
     std::size_t backslashes = 0;
@@ -81,7 +81,7 @@ long long startTool(const std::vector<std::string>& args, const std::string& out
     std::vector<std::string> all{VOK_TOOL};
     all.insert(all.end(), args.begin(), args.end());
 #if defined(_WIN32)
-    for (std::string& a : all) a = quoted(a);
+    for (std::string& a : all) a = commandLineArgument(a);
     std::vector<const char*> argv;
     for (const std::string& a : all) argv.push_back(a.c_str());
     argv.push_back(nullptr);

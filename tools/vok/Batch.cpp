@@ -130,7 +130,10 @@ int runBatch(const std::vector<std::string>& paths, int jobs, Output& out, const
     auto work = [&] {
         for (;;) {
             const std::size_t i = next.fetch_add(1);
-            if (i >= paths.size()) return;
+            if (i >= paths.size()) {
+                Diagnostics::releaseThread();
+                return;
+            }
             Slot& slot = slots[i];
             ThreadReports reports;
             int status = kBatchFailed;

@@ -14,7 +14,15 @@ namespace {
 
 // The library calls its log function in the thread that works on the
 // handle, so each thread collects the diagnostics of its own recording.
-thread_local std::vector<std::string> g_lines;
+// A plain pointer per thread: thread_local objects with destructors are not
+// reliable in every Windows toolchain, so a thread's collection is made on
+// first use and released by Diagnostics::releaseThread().
+thread_local std::vector<std::string>* g_lines = nullptr;
+
+std::vector<std::string>& threadLines() {
+    if (g_lines == nullptr) g_lines = new std::vector<std::string>();
+    return *g_lines;
+}
 thread_local ThreadReports* g_reports = nullptr;
 
 void collect(const char* text) {
@@ -23,7 +31,7 @@ void collect(const char* text) {
     while (!t.empty() && (t.back() == '\n' || t.back() == '\r' || t.back() == ' ' || t.back() == '\t'))
         t.remove_suffix(1);
     while (!t.empty() && (t.front() == ' ' || t.front() == '\n')) t.remove_prefix(1);
-    if (!t.empty()) g_lines.emplace_back(t);
+    if (!t.empty()) threadLines().emplace_back(t);
 }
 
 bool contains(const std::string& text, std::string_view needle) {
@@ -45,11 +53,15 @@ int OpenOptions::loadEvents() const { return (noEvents ? 0 : 1) | (extraMessages
 int OpenOptions::loadSamples() const { return noSamples ? 0 : 1; }
 
 void Diagnostics::install() { vok_set_log_function(collect); }
-void Diagnostics::clear() { g_lines.clear(); }
-const std::vector<std::string>& Diagnostics::lines() { return g_lines; }
+void Diagnostics::clear() { threadLines().clear(); }
+const std::vector<std::string>& Diagnostics::lines() { return threadLines(); }
+void Diagnostics::releaseThread() {
+    delete g_lines;
+    g_lines = nullptr;
+}
 std::vector<std::string> Diagnostics::take() {
     std::vector<std::string> out;
-    out.swap(g_lines);
+    out.swap(threadLines());
     return out;
 }
 

@@ -42,6 +42,8 @@ public:
     // off; texts that are empty after that are left out.
     static const std::vector<std::string>& lines();
     static std::vector<std::string> take();
+    // Frees this thread's collection (a worker thread calls it before it ends).
+    static void releaseThread();
 };
 
 // Where a thread's error lines go: a batch worker thread keeps them for its
