@@ -108,7 +108,10 @@ std::vector<std::string> writeRecordings(const TempDir& dir) {
     o.seed = 7;
     o.durationMs = 2000;
     const vokgen::GenResult r = vokgen::generateRecording(o);
-    const std::string logged = dir.write("logged/with-log.vok", std::string(r.bytes.begin(), r.bytes.end()));
+    // Joined by the platform's separator: the log is looked for after the
+    // last one (on Windows the backslash only).
+    const std::string logged = dir.write((std::filesystem::path("logged") / "with-log.vok").string(),
+                                         std::string(r.bytes.begin(), r.bytes.end()));
     vokgen::ExtraLogWriter log;
     log.sync(500.0, 1000100.0).message(510.5, "marker one").message(900.0, "marker two").quit(1200.0);
     log.writeFile((dir.path() / "logged" / "mb_messages.log").string());
