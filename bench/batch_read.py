@@ -78,7 +78,7 @@ def dataset(workers, build):
     with LocalCluster(n_workers=workers, threads_per_worker=1, processes=True, dashboard_address=None,
                       silence_logs=40) as cluster, Client(cluster):
         frame = vokapi.dataset(paths(build)[1]).samples()
-        print(int(frame.map_partitions(len).sum().compute()))
+        print(len(frame))  # counted on the workers, partition by partition
 
 
 def main():
