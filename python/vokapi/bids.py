@@ -66,12 +66,14 @@ def _pair(value):
 def write(recordings, dataset, *, task=None, session=None, map=None, pattern=None, display=None,
           screen_size=None, screen_distance=None, screen_origin=None, screen_resolution=None,
           custom_coordinates=False, velocities=False, resolution=False, trial_start=None, trial_end=None,
-          overwrite=False, jobs=1, gzip_level=None, consistency=None, tolerant=False, check=True):
+          overwrite=False, jobs=1, gzip_level=None, consistency=None, tolerant=False, time_fixup=True,
+          message_time_offsets=False, extra_messages=False, check=True):
     """Writes recordings (files or folders of them) into the BIDS dataset
     folder ``dataset`` with ``vok bids``; the options are the command's
     (see ``vok bids --help``).  ``display`` is a dict of StimulusPresentation
     values or the path of a JSON file with them; the ``screen_*`` values
-    (pairs as sequences) override it.
+    (pairs as sequences) override it.  The reading options are those of
+    ``vokapi.open`` (``extra_messages``: True or the file's path).
 
     Returns the list of recordings converted.  Raises BidsWriteError when
     the command fails (with ``check=False`` only when nothing was converted
@@ -92,9 +94,14 @@ def write(recordings, dataset, *, task=None, session=None, map=None, pattern=Non
     if screen_distance is not None:
         args += ["--screen-distance", str(screen_distance)]
     for flag, on in (("--custom-coordinates", custom_coordinates), ("--velocities", velocities),
-                     ("--resolution", resolution), ("--overwrite", overwrite), ("--tolerant", tolerant)):
+                     ("--resolution", resolution), ("--overwrite", overwrite), ("--tolerant", tolerant),
+                     ("--no-fixup", not time_fixup), ("--message-offsets", message_time_offsets)):
         if on:
             args.append(flag)
+    if extra_messages is True:
+        args.append("--extra-messages")
+    elif extra_messages:
+        args.append("--extra-messages=" + os.fspath(extra_messages))
     temp = None
     try:
         if isinstance(display, dict):

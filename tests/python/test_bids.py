@@ -51,9 +51,10 @@ def only_run(dataset):
 # --------------------------------------------------------------------------
 # Round trip: what the dataset holds equals what the library walks
 
-def assert_round_trip(path, run, consistency=1, tolerant=False, trial_start=None, trial_end=None):
+def assert_round_trip(path, run, consistency=1, tolerant=False, trial_start=None, trial_end=None,
+                      extra_messages=False):
     columns = ["time"] + [f"{e}_{c}" for e in ("left", "right") for c in ("gaze_x", "gaze_y", "pupil_size")]
-    with vokapi.open(path, consistency=consistency, tolerant=tolerant) as rec:
+    with vokapi.open(path, consistency=consistency, tolerant=tolerant, extra_messages=extra_messages) as rec:
         lib = rec.samples(columns=columns, as_frame=True)
         events = rec.events(as_frame=True)
         trials = rec.trials(start=trial_start, end=trial_end)
@@ -79,13 +80,16 @@ def assert_round_trip(path, run, consistency=1, tolerant=False, trial_start=None
         assert sorted(zip(eye_rows["trial_type"], eye_rows["onset"], eye_rows["duration"].fillna(-1))) == expected
         for kind, column, value in (("message", "text", "message"), ("button", "buttons", "value"),
                                     ("input", "input", "value")):
-            lib_rows = events[events["type"] == kind]
+            lib_rows = events[events["type"] == kind].copy()
+            # A line of the extra message file is its text after the time.
+            lib_rows.loc[lib_rows["extra"], "text"] = lib_rows.loc[lib_rows["extra"], "text"].str.strip()
             bids_rows = written[written["trial_type"] == kind]
             expect = sorted(zip(lib_rows["start_time"], lib_rows[column].astype(str)))
             got_rows = bids_rows[value].astype(float).astype(int).astype(str) if value == "value" else bids_rows[value]
             assert sorted(zip(bids_rows["onset"], got_rows)) == expect, kind
 
-    texts = dict(zip(events["position"], events["text"]))
+    lists = events[~events["extra"]]
+    texts = dict(zip(lists["position"], lists["text"]))
     assert list(run.trials["trial"]) == list(range(1, len(trials) + 1))
     starts = np.array([t.header.start_time for t in trials], dtype=float)
     onsets = run.trials["onset"].to_numpy() * 1000
@@ -234,6 +238,19 @@ def test_messages_buttons_and_inputs_in_both_eyes_files(fixtures, tmp_path):
     # Block starts before a start message begin short trials of their own
     # (the library's trial rules): those have no message.
     assert [m for m in run.trials["message"] if isinstance(m, str)] == ["TRIAL_START 1", "TRIAL_START 2"]
+
+
+def test_extra_messages_are_merged_into_the_events(recordings, tmp_path):
+    path = recordings.generate("extra", "--seed", "25", "--duration-ms", "2000")
+    with vokapi.open(path) as rec:
+        start = rec.blocks[0]["start_time"]
+    log = tmp_path / "extra.log"
+    log.write_text(f"100 TRACKER_TIME 0 {start}\n350 stimulus on\n900 stimulus off\n1000 Quit logger\n")
+    bids.write(path, tmp_path / "ds", task="T", display=DISPLAY, extra_messages=log)
+    run = only_run(tmp_path / "ds")
+    ev = run.events("left")
+    assert {"stimulus on", "stimulus off"} <= set(ev["message"].dropna())
+    assert_round_trip(path, run, extra_messages=str(log))
 
 
 # --------------------------------------------------------------------------

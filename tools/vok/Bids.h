@@ -27,6 +27,10 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+// The cells of one line of a tab-separated table (a CR before the line end
+// taken off).
+std::vector<std::string> splitTsvLine(std::string line);
+
 // ---- names ------------------------------------------------------------------
 
 struct BidsName {

@@ -19,17 +19,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::vector<std::string> splitTabs(const std::string& line) {
-    std::vector<std::string> out;
-    std::size_t start = 0;
-    for (;;) {
-        const std::size_t tab = line.find('\t', start);
-        out.push_back(line.substr(start, tab == std::string::npos ? std::string::npos : tab - start));
-        if (tab == std::string::npos) return out;
-        start = tab + 1;
-    }
-}
-
 // Writes the text under a temporary name and renames it into place.
 void replaceFile(const fs::path& path, const std::string& text) {
     std::random_device rd;
@@ -78,9 +67,8 @@ void finishDataset(const BidsOptions& options) {
         std::string line;
         bool first = true;
         while (std::getline(in, line)) {
-            if (!line.empty() && line.back() == '\r') line.pop_back();
-            if (line.empty()) continue;
-            std::vector<std::string> cells = splitTabs(line);
+            std::vector<std::string> cells = splitTsvLine(line);
+            if (cells.size() == 1 && cells.front().empty()) continue;
             if (first) {
                 first = false;
                 if (cells.empty() || cells.front() != "participant_id")

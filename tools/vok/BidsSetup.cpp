@@ -40,6 +40,18 @@ bool BidsName::operator==(const BidsName& o) const {
     return std::tie(sub, ses, task, run) == std::tie(o.sub, o.ses, o.task, o.run);
 }
 
+std::vector<std::string> splitTsvLine(std::string line) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    std::vector<std::string> out;
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t tab = line.find('\t', start);
+        out.push_back(line.substr(start, tab == std::string::npos ? std::string::npos : tab - start));
+        if (tab == std::string::npos) return out;
+        start = tab + 1;
+    }
+}
+
 std::string bidsLabel(std::string_view text) {
     std::string out;
     for (char c : text)
@@ -61,14 +73,9 @@ std::string trimmed(std::string s) {
 }
 
 std::vector<std::string> splitTabs(const std::string& line) {
-    std::vector<std::string> out;
-    std::size_t start = 0;
-    for (;;) {
-        const std::size_t tab = line.find('\t', start);
-        out.push_back(trimmed(line.substr(start, tab == std::string::npos ? std::string::npos : tab - start)));
-        if (tab == std::string::npos) return out;
-        start = tab + 1;
-    }
+    std::vector<std::string> out = splitTsvLine(line);
+    for (std::string& cell : out) cell = trimmed(cell);
+    return out;
 }
 
 std::string canonicalKey(const fs::path& p) {

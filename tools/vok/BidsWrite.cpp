@@ -148,13 +148,6 @@ std::string quotedText(std::string_view text) {
     return out + "\"";
 }
 
-// A message from the extra message file: the text after its time.
-std::string_view extraText(std::string_view text) {
-    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.remove_suffix(1);
-    if (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
-    return text;
-}
-
 // "DISPLAY_COORDS left top right bottom": the display's pixel rectangle.
 std::optional<std::array<int, 2>> displayCoords(std::string_view text) {
     static constexpr std::string_view kKey = "DISPLAY_COORDS";
@@ -609,7 +602,7 @@ void Converter::event(const Event& e, std::uint32_t position, bool extra, std::s
     }
     std::string line;
     if (code == MESSAGEEVENT)
-        line = eventLine(e.startTime, 0, "message", extra ? extraText(text) : text, {});
+        line = eventLine(e.startTime, 0, "message", extra ? extraMessageText(text) : text, {});
     else if (code == BUTTONEVENT)
         line = eventLine(e.startTime, 0, "button", {}, e.buttons);
     else

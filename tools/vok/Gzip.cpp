@@ -42,13 +42,16 @@ GzipWriter::~GzipWriter() {
 }
 
 void GzipWriter::append(std::string_view text) {
-    while (!text.empty()) {
-        char* p = reserve(1);
-        const std::size_t n = std::min(text.size(), static_cast<std::size_t>(end_ - p));
-        std::memcpy(p, text.data(), n);
-        commit(p + n);
-        text.remove_prefix(n);
+    if (text.size() > static_cast<std::size_t>(end_ - pos_)) deflateBuffered();
+    if (text.size() <= static_cast<std::size_t>(end_ - pos_)) {
+        if (!text.empty()) std::memcpy(pos_, text.data(), text.size());
+        pos_ += text.size();
+        return;
     }
+    // Longer than the whole buffer: straight to the compressor.
+    z_->z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(text.data()));
+    z_->z.avail_in = static_cast<uInt>(text.size());
+    run(Z_NO_FLUSH);
 }
 
 void GzipWriter::run(int flush) {
