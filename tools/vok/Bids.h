@@ -86,10 +86,10 @@ std::array<std::string, 2> parseOrigin(const std::string& option, const std::str
 struct BidsOptions {
     OpenOptions open;
     std::string dataset;
-    BidsDisplay display;            // the user's values (file and options merged)
-    bool customCoordinates = false; // unknown display: SampleCoordinateSystem "custom"
-    bool velocities = false;        // x_velocity, y_velocity columns
-    bool resolution = false;        // x_resolution, y_resolution columns
+    BidsDisplay display;             // the user's values (file and options merged)
+    bool customCoordinates = false;  // unknown display: SampleCoordinateSystem "custom"
+    bool velocities = false;         // x_velocity, y_velocity columns
+    bool resolution = false;         // x_resolution, y_resolution columns
     std::string trialStart, trialEnd;
     bool overwrite = false;
     int gzipLevel = 1;

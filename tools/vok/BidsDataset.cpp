@@ -1,14 +1,14 @@
 // The dataset-level files: dataset_description.json (written once, then left
 // to its owner) and participants.tsv (merged: every subject folder gets a
 // row, rows and columns already there are kept).
+#include <fmt/format.h>
+
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <map>
-#include <random>
-
-#include <fmt/format.h>
 #include <nlohmann/json.hpp>
+#include <random>
 
 #include "Bids.h"
 #include "Output.h"
@@ -22,14 +22,17 @@ namespace {
 // Writes the text under a temporary name and renames it into place.
 void replaceFile(const fs::path& path, const std::string& text) {
     std::random_device rd;
-    const fs::path temp = path.parent_path() / fmt::format(".{}.{:08x}.partial", path.filename().string(), rd());
+    const fs::path temp =
+        path.parent_path() / fmt::format(".{}.{:08x}.partial", path.filename().string(), rd());
     try {
         Output out(Output::openFile(temp.string()), true);
         out.append(text);
         out.close();
         std::error_code ec;
         fs::rename(temp, path, ec);
-        if (ec) throw OutputError(fmt::format("cannot rename {} to {}: {}", temp.string(), path.string(), ec.message()));
+        if (ec)
+            throw OutputError(
+                fmt::format("cannot rename {} to {}: {}", temp.string(), path.string(), ec.message()));
     } catch (...) {
         std::error_code ec;
         fs::remove(temp, ec);
@@ -53,8 +56,9 @@ void finishDataset(const BidsOptions& options) {
         j["Name"] = name.empty() ? "eye-tracking recordings" : name;
         j["BIDSVersion"] = "1.11.0";
         j["DatasetType"] = "raw";
-        j["GeneratedBy"] = nlohmann::ordered_json::array(
-            {{{"Name", "vok bids"}, {"Description", "converted from .vok recordings"}, {"Version", vok_get_version()}}});
+        j["GeneratedBy"] = nlohmann::ordered_json::array({{{"Name", "vok bids"},
+                                                           {"Description", "converted from .vok recordings"},
+                                                           {"Version", vok_get_version()}}});
         replaceFile(description, j.dump(2) + "\n");
     }
 

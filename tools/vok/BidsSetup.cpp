@@ -1,5 +1,7 @@
 // What a conversion needs to know before it writes: the BIDS name of every
 // recording (map table, file-name pattern or file stem) and the display.
+#include <fmt/format.h>
+
 #include <algorithm>
 #include <cctype>
 #include <charconv>
@@ -7,11 +9,9 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <nlohmann/json.hpp>
 #include <regex>
 #include <sstream>
-
-#include <fmt/format.h>
-#include <nlohmann/json.hpp>
 
 #include "Bids.h"
 
@@ -112,13 +112,19 @@ public:
             std::string path;
             for (std::size_t k = 0; k < header.size() && k < cells.size(); ++k) {
                 std::string v = cells[k] == "n/a" ? std::string() : cells[k];
-                if (header[k] == "path") path = v;
-                else if (header[k] == "sub") f.sub = v;
-                else if (header[k] == "ses") f.ses = v;
-                else if (header[k] == "task") f.task = v;
-                else if (header[k] == "run") f.run = v;
+                if (header[k] == "path")
+                    path = v;
+                else if (header[k] == "sub")
+                    f.sub = v;
+                else if (header[k] == "ses")
+                    f.ses = v;
+                else if (header[k] == "task")
+                    f.task = v;
+                else if (header[k] == "run")
+                    f.run = v;
             }
-            if (path.empty()) throw BidsUsageError(fmt::format("--map {}: line {} has no path", file, lineNo));
+            if (path.empty())
+                throw BidsUsageError(fmt::format("--map {}: line {} has no path", file, lineNo));
             fs::path p(path);
             if (p.is_relative()) p = base / p;
             byPath_[canonicalKey(p)] = f;
@@ -129,7 +135,8 @@ public:
     std::optional<Fields> find(const std::string& recording) const {
         if (auto it = byPath_.find(canonicalKey(recording)); it != byPath_.end()) return it->second;
         const std::string name = fs::path(recording).filename().string();
-        if (auto it = byName_.find(name); it != byName_.end() && it->second.size() == 1) return it->second.front();
+        if (auto it = byName_.find(name); it != byName_.end() && it->second.size() == 1)
+            return it->second.front();
         return std::nullopt;
     }
 
@@ -150,15 +157,16 @@ public:
         while (i < pattern.size()) {
             if (pattern[i] == '{') {
                 const std::size_t close = pattern.find('}', i);
-                if (close == std::string::npos) throw BidsUsageError(fmt::format("--pattern {}: a '{{' without '}}'", pattern));
+                if (close == std::string::npos)
+                    throw BidsUsageError(fmt::format("--pattern {}: a '{{' without '}}'", pattern));
                 const std::string field = pattern.substr(i + 1, close - i - 1);
                 if (field == "run") {
                     re += "([0-9]+)";
                 } else if (field == "sub" || field == "ses" || field == "task" || field == "any") {
                     re += "([^/]+?)";
                 } else {
-                    throw BidsUsageError(fmt::format("--pattern {}: unknown field {{{}}} (sub, ses, task, run, any)",
-                                                     pattern, field));
+                    throw BidsUsageError(fmt::format(
+                        "--pattern {}: unknown field {{{}}} (sub, ses, task, run, any)", pattern, field));
                 }
                 hasSub = hasSub || field == "sub";
                 fields_.push_back(field);
@@ -190,10 +198,14 @@ public:
         Fields f;
         for (std::size_t k = 0; k < fields_.size(); ++k) {
             const std::string v = m[static_cast<int>(k) + 1].str();
-            if (fields_[k] == "sub") f.sub = v;
-            else if (fields_[k] == "ses") f.ses = v;
-            else if (fields_[k] == "task") f.task = v;
-            else if (fields_[k] == "run") f.run = v;
+            if (fields_[k] == "sub")
+                f.sub = v;
+            else if (fields_[k] == "ses")
+                f.ses = v;
+            else if (fields_[k] == "task")
+                f.task = v;
+            else if (fields_[k] == "run")
+                f.run = v;
         }
         return f;
     }
@@ -227,7 +239,8 @@ std::vector<BidsName> nameRecordings(const std::vector<std::string>& paths, cons
         } else if (pattern) {
             std::optional<Fields> found = pattern->match(path);
             if (!found) {
-                problems.push_back(fmt::format("{}: the name does not match --pattern {}", path, mapping.pattern));
+                problems.push_back(
+                    fmt::format("{}: the name does not match --pattern {}", path, mapping.pattern));
                 names.emplace_back();
                 continue;
             }
@@ -238,12 +251,15 @@ std::vector<BidsName> nameRecordings(const std::vector<std::string>& paths, cons
         if (f.task.empty()) f.task = mapping.task;
         if (f.ses.empty()) f.ses = mapping.session;
         BidsName n{bidsLabel(f.sub), bidsLabel(f.ses), bidsLabel(f.task), f.run};
-        if (n.sub.empty()) problems.push_back(fmt::format("{}: no letters or digits for the subject label", path));
+        if (n.sub.empty())
+            problems.push_back(fmt::format("{}: no letters or digits for the subject label", path));
         if (n.task.empty())
-            problems.push_back(fmt::format("{}: no task (give --task NAME, or a task in --map / --pattern)", path));
+            problems.push_back(
+                fmt::format("{}: no task (give --task NAME, or a task in --map / --pattern)", path));
         if (!f.ses.empty() && n.ses.empty())
             problems.push_back(fmt::format("{}: the session '{}' has no letters or digits", path, f.ses));
-        if (!n.run.empty() && !std::all_of(n.run.begin(), n.run.end(), [](char c) { return c >= '0' && c <= '9'; }))
+        if (!n.run.empty() &&
+            !std::all_of(n.run.begin(), n.run.end(), [](char c) { return c >= '0' && c <= '9'; }))
             problems.push_back(fmt::format("{}: the run '{}' is not a number", path, n.run));
         names.push_back(std::move(n));
     }
@@ -266,9 +282,7 @@ std::vector<BidsName> nameRecordings(const std::vector<std::string>& paths, cons
 
 // ---- display ------------------------------------------------------------------
 
-namespace {
-
-}  // namespace
+namespace {}  // namespace
 
 double parsePositive(const std::string& option, const std::string& text) {
     double v = 0;
@@ -317,8 +331,8 @@ std::array<std::string, 2> parseOrigin(const std::string& option, const std::str
     if (p.size() == 2) o = {p[0], p[1]};
     if (p.size() != 2 || !validOrigin(o))
         throw BidsUsageError(fmt::format(
-            "{}: give VERTICAL,HORIZONTAL (top, bottom or center, then left, right or center), not '{}'", option,
-            text));
+            "{}: give VERTICAL,HORIZONTAL (top, bottom or center, then left, right or center), not '{}'",
+            option, text));
     return o;
 }
 
@@ -336,8 +350,8 @@ BidsDisplay BidsDisplay::fromJsonFile(const std::string& path) {
     const std::string where = "--display " + path;
     auto pair = [&](const char* key) -> std::array<double, 2> {
         const nlohmann::json& v = j[key];
-        if (!v.is_array() || v.size() != 2 || !v[0].is_number() || !v[1].is_number() || !(v[0].get<double>() > 0) ||
-            !(v[1].get<double>() > 0))
+        if (!v.is_array() || v.size() != 2 || !v[0].is_number() || !v[1].is_number() ||
+            !(v[0].get<double>() > 0) || !(v[1].get<double>() > 0))
             throw BidsUsageError(fmt::format("{}: {} must be two positive numbers", where, key));
         return {v[0].get<double>(), v[1].get<double>()};
     };
@@ -363,7 +377,8 @@ BidsDisplay BidsDisplay::fromJsonFile(const std::string& path) {
             d.screenOrigin = o;
         } else {
             throw BidsUsageError(fmt::format(
-                "{}: unknown member {} (ScreenSize, ScreenDistance, ScreenOrigin, ScreenResolution)", where, key));
+                "{}: unknown member {} (ScreenSize, ScreenDistance, ScreenOrigin, ScreenResolution)", where,
+                key));
         }
     }
     return d;
@@ -379,7 +394,8 @@ void BidsDisplay::override(const BidsDisplay& over) {
 std::string missingDisplayMessage(const BidsDisplay& d) {
     std::vector<std::string> missing;
     if (!d.screenSize) missing.push_back("ScreenSize (--screen-size W,H in metres)");
-    if (!d.screenDistance) missing.push_back("ScreenDistance (--screen-distance M, metres from eye to screen)");
+    if (!d.screenDistance)
+        missing.push_back("ScreenDistance (--screen-distance M, metres from eye to screen)");
     if (!d.screenOrigin) missing.push_back("ScreenOrigin (--screen-origin top,left: where pixel 0,0 is)");
     if (missing.empty()) return {};
     std::string text = "the display is not fully known; missing:";

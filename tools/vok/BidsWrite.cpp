@@ -7,20 +7,20 @@
 // Every file is written under a temporary name beside its final one and the
 // recording's files are renamed together once all are complete.  Rows are
 // streamed: nothing grows with the recording's length but the trial list.
+#include <fmt/format.h>
+
 #include <algorithm>
 #include <charconv>
 #include <chrono>
-#include <cstring>
 #include <cmath>
+#include <cstring>
 #include <filesystem>
 #include <memory>
+#include <nlohmann/json.hpp>
 #include <queue>
 #include <random>
 #include <regex>
 #include <set>
-
-#include <fmt/format.h>
-#include <nlohmann/json.hpp>
 
 #include "Bids.h"
 #include "Commands.h"
@@ -41,8 +41,9 @@ constexpr std::string_view kNA = "n/a";
 
 std::string randomToken() {
     std::random_device rd;
-    const std::uint64_t v = (static_cast<std::uint64_t>(rd()) << 32) ^ rd() ^
-                            static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+    const std::uint64_t v =
+        (static_cast<std::uint64_t>(rd()) << 32) ^ rd() ^
+        static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
     return fmt::format("{:016x}", v);
 }
 
@@ -68,7 +69,9 @@ public:
         for (const auto& [temp, final] : files_) {
             std::error_code ec;
             fs::rename(temp, final, ec);
-            if (ec) throw OutputError(fmt::format("cannot rename {} to {}: {}", temp.string(), final.string(), ec.message()));
+            if (ec)
+                throw OutputError(
+                    fmt::format("cannot rename {} to {}: {}", temp.string(), final.string(), ec.message()));
         }
         committed_ = true;
     }
@@ -95,7 +98,8 @@ void writeJson(const std::string& path, const ojson& j) {
 // The files of a recording already in the dataset: NAME_events.tsv/.json and
 // NAME_recording-LABEL_physio[events].tsv.gz/.json.
 std::vector<std::string> existingFiles(const fs::path& dir, const std::string& prefix) {
-    static const std::regex own(R"((events\.(tsv|json))|(recording-[A-Za-z0-9]+_physio(events)?\.(tsv\.gz|json)))");
+    static const std::regex own(
+        R"((events\.(tsv|json))|(recording-[A-Za-z0-9]+_physio(events)?\.(tsv\.gz|json)))");
     std::vector<std::string> found;
     std::error_code ec;
     for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
@@ -137,8 +141,8 @@ char* putTime(char* p, double ms) {
 // doubled, when it holds a tab, a quote or a line end, or could be taken for
 // n/a or an empty field.
 std::string quotedText(std::string_view text) {
-    const bool quote = text.empty() || text == kNA ||
-                       text.find_first_of("\t\"\r\n") != std::string_view::npos;
+    const bool quote =
+        text.empty() || text == kNA || text.find_first_of("\t\"\r\n") != std::string_view::npos;
     if (!quote) return std::string(text);
     std::string out = "\"";
     for (char c : text) {
@@ -184,7 +188,8 @@ DeviceFacts deviceFacts(VOKFile* file) {
         if (line.substr(0, key.size()) != key) return std::nullopt;
         line.remove_prefix(key.size());
         while (!line.empty() && (line.front() == ' ' || line.front() == '\t')) line.remove_prefix(1);
-        while (!line.empty() && (line.back() == ' ' || line.back() == '\r' || line.back() == '\t')) line.remove_suffix(1);
+        while (!line.empty() && (line.back() == ' ' || line.back() == '\r' || line.back() == '\t'))
+            line.remove_suffix(1);
         if (line.empty()) return std::nullopt;
         return std::string(line);
     };
@@ -213,11 +218,11 @@ enum EyeBit { kLeft = 1, kRight = 2 };
 
 struct Part {
     VOKEXT_GridSegment grid{};
-    int eyes = 0;                 // EyeBit mask
-    std::set<int> pupilTypes;     // of its blocks
-    bool pupilGroup = false;      // a block records pupil sizes
-    std::uint32_t eventsFrom = 0; // first item position whose events belong here
-    double startTimeS = 0;        // relative to the first part's first sample
+    int eyes = 0;                  // EyeBit mask
+    std::set<int> pupilTypes;      // of its blocks
+    bool pupilGroup = false;       // a block records pupil sizes
+    std::uint32_t eventsFrom = 0;  // first item position whose events belong here
+    double startTimeS = 0;         // relative to the first part's first sample
 
     std::string label(int eye, std::size_t index) const {
         return index == 0 ? fmt::format("eye{}", eye + 1) : fmt::format("eye{}seg{}", eye + 1, index + 1);
@@ -246,9 +251,14 @@ struct EyeOut {
 
 int kindOf(int code) {
     switch (code) {
-        case SFIX: case EFIX: return 0;
-        case SSACC: case ESACC: return 1;
-        default: return 2;
+        case SFIX:
+        case EFIX:
+            return 0;
+        case SSACC:
+        case ESACC:
+            return 1;
+        default:
+            return 2;
     }
 }
 constexpr std::string_view kKinds[3] = {"fixation", "saccade", "blink"};
@@ -258,7 +268,12 @@ constexpr std::string_view kKinds[3] = {"fixation", "saccade", "blink"};
 class Converter {
 public:
     Converter(VOKFile* file, const std::string& path, const BidsName& name, const BidsOptions& o)
-        : file_(file), path_(path), name_(name), o_(o), dir_(fs::path(o.dataset) / name.folder()), files_(dir_) {}
+        : file_(file),
+          path_(path),
+          name_(name),
+          o_(o),
+          dir_(fs::path(o.dataset) / name.folder()),
+          files_(dir_) {}
 
     int run();
     // What was written: "2 parts, eyes left and right".
@@ -266,7 +281,9 @@ public:
         int eyes = 0;
         for (const Part& p : parts_) eyes |= p.eyes;
         return fmt::format("{} part{}, {}", parts_.size(), parts_.size() == 1 ? "" : "s",
-                           eyes == 3 ? "both eyes" : eyes == 1 ? "left eye" : "right eye");
+                           eyes == 3   ? "both eyes"
+                           : eyes == 1 ? "left eye"
+                                       : "right eye");
     }
 
 private:
@@ -307,7 +324,7 @@ private:
     std::uint64_t nextRow_ = 0;  // next local row of the current part
     std::string naTail_;         // "\tn/a..." for an empty row
     std::uint64_t seq_ = 0;
-    bool shifted_ = false;       // times served less the first record's time
+    bool shifted_ = false;  // times served less the first record's time
 
     // batch columns
     static constexpr std::uint32_t kSamples = 4096, kEvents = 256;
@@ -349,11 +366,12 @@ void Converter::planParts() {
     // that lies inside the part before (a part split within one block).
     for (std::size_t k = 0; k < parts_.size(); ++k) {
         const VOKEXT_GridSegment& s = parts_[k].grid;
-        parts_[k].eventsFrom = k == 0 ? 0
+        parts_[k].eventsFrom = k == 0                                                   ? 0
                                : s.firstBlockPosition >= parts_[k - 1].grid.endPosition ? s.firstBlockPosition
                                                                                         : s.firstPosition;
     }
-    shifted_ = std::fabs(static_cast<double>(segments.front().firstKey) / 2.0 - segments.front().firstTimeMs) > 0.25;
+    shifted_ =
+        std::fabs(static_cast<double>(segments.front().firstKey) / 2.0 - segments.front().firstTimeMs) > 0.25;
 
     // The blocks: which eyes and pupil measure each part records.  Only the
     // block records are read; samples and events are stepped past.
@@ -509,8 +527,9 @@ void Converter::sample(std::size_t i, std::int64_t row) {
     }
 }
 
-std::string Converter::eventLine(std::uint32_t onset, std::optional<std::int64_t> duration, std::string_view type,
-                                 std::string_view message, std::optional<std::uint32_t> value) const {
+std::string Converter::eventLine(std::uint32_t onset, std::optional<std::int64_t> duration,
+                                 std::string_view type, std::string_view message,
+                                 std::optional<std::uint32_t> value) const {
     std::string line = fmt::format("{}\t", onset);
     line += duration ? fmt::format("{}", *duration) : std::string(kNA);
     line += '\t';
@@ -549,8 +568,8 @@ void Converter::release(int eye, double watermark) {
 
 void Converter::event(const Event& e, std::uint32_t position, bool extra, std::string_view text) {
     const int code = e.type;
-    const bool eyeEvent = code == SFIX || code == EFIX || code == SSACC || code == ESACC || code == SBLINK ||
-                          code == EBLINK;
+    const bool eyeEvent =
+        code == SFIX || code == EFIX || code == SSACC || code == ESACC || code == SBLINK || code == EBLINK;
     if (!eyeEvent && code != MESSAGEEVENT && code != BUTTONEVENT && code != INPUTEVENT) return;
 
     if (code == MESSAGEEVENT) {
@@ -562,8 +581,10 @@ void Converter::event(const Event& e, std::uint32_t position, bool extra, std::s
             }
         }
         if (const auto res = displayCoords(text)) {
-            if (!recordedResolution_) recordedResolution_ = res;
-            else if (*recordedResolution_ != *res) resolutionsDiffer_ = true;
+            if (!recordedResolution_)
+                recordedResolution_ = res;
+            else if (*recordedResolution_ != *res)
+                resolutionsDiffer_ = true;
         }
     }
 
@@ -572,7 +593,8 @@ void Converter::event(const Event& e, std::uint32_t position, bool extra, std::s
     for (; nextBlock_ < blockStarts_.size() && blockStarts_[nextBlock_] < position; ++nextBlock_)
         for (int eye = 0; eye < 2; ++eye)
             if (eyes_[eye].events) flushOpenEvents(eye);
-    toPart(std::max<std::size_t>(partOfEvent(position), current_ < 0 ? 0 : static_cast<std::size_t>(current_)));
+    toPart(
+        std::max<std::size_t>(partOfEvent(position), current_ < 0 ? 0 : static_cast<std::size_t>(current_)));
     const double now = e.startTime;
     if (eyeEvent) {
         const int eye = e.eye == 1 ? 1 : 0;
@@ -585,13 +607,15 @@ void Converter::event(const Event& e, std::uint32_t position, bool extra, std::s
         OpenEvent& open = out.open[kind];
         const bool isStart = code == SFIX || code == SSACC || code == SBLINK;
         if (isStart) {
-            if (open.open) queue(eye, open.startTime, eventLine(open.startTime, std::nullopt, kKinds[kind], {}, {}));
+            if (open.open)
+                queue(eye, open.startTime, eventLine(open.startTime, std::nullopt, kKinds[kind], {}, {}));
             open.open = true;
             open.startTime = e.startTime;
         } else {
             // The end record carries the start time; a start record seen
             // before it stands for the same event.
-            const std::uint32_t start = (e.read & VOK_READ_START_TIME) || !open.open ? e.startTime : open.startTime;
+            const std::uint32_t start =
+                (e.read & VOK_READ_START_TIME) || !open.open ? e.startTime : open.startTime;
             open.open = false;
             queue(eye, start,
                   eventLine(start, static_cast<std::int64_t>(e.endTime) - static_cast<std::int64_t>(start),
@@ -669,8 +693,8 @@ void Converter::walk() {
         b.sampleCount = b.eventCount = b.textUsed = 0;
         rc = vokext_read_batch(file_, &b);
         if (rc < 0) throw std::runtime_error("the library could not walk the recording");
-        if (vokext_grid_rows(file_, grid.data(), static_cast<std::uint32_t>(grid.size()), &cursor, position_.data(),
-                             b.sampleCount, rows.data()) != 0)
+        if (vokext_grid_rows(file_, grid.data(), static_cast<std::uint32_t>(grid.size()), &cursor,
+                             position_.data(), b.sampleCount, rows.data()) != 0)
             throw std::runtime_error("the library could not place the samples on the time grid");
         std::uint32_t i = 0, j = 0;
         while (i < b.sampleCount || j < b.eventCount) {
@@ -678,8 +702,10 @@ void Converter::walk() {
             // item whose position it carries.
             if (j < b.eventCount && (i >= b.sampleCount || eventPosition[j] <= position_[i])) {
                 std::string_view t;
-                if (eventText[j] != 0xFFFFFFFFu && eventText[j] < b.textUsed) t = std::string_view(text.data() + eventText[j]);
-                else t = std::string_view();
+                if (eventText[j] != 0xFFFFFFFFu && eventText[j] < b.textUsed)
+                    t = std::string_view(text.data() + eventText[j]);
+                else
+                    t = std::string_view();
                 event(events[j], eventPosition[j], eventExtra[j] != 0, t);
                 ++j;
             } else {
@@ -687,14 +713,17 @@ void Converter::walk() {
                 ++i;
             }
         }
-        const std::uint32_t at = b.sampleCount ? position_[b.sampleCount - 1] : b.eventCount ? eventPosition[b.eventCount - 1] : 0;
+        const std::uint32_t at = b.sampleCount  ? position_[b.sampleCount - 1]
+                                 : b.eventCount ? eventPosition[b.eventCount - 1]
+                                                : 0;
         if ((at >> 16) != (shown >> 16)) progress.step(static_cast<std::uint64_t>(at) & ~0xFFFFull);
         shown = at;
     }
     progress.clear();
     toPart(parts_.size() - 1);
     closePart();
-    if (b.unreadable != 0) throw std::runtime_error(fmt::format("{} item(s) could not be read", b.unreadable));
+    if (b.unreadable != 0)
+        throw std::runtime_error(fmt::format("{} item(s) could not be read", b.unreadable));
 }
 
 ojson Converter::physioSidecar(const Part& p, int eye) const {
@@ -719,7 +748,8 @@ ojson Converter::physioSidecar(const Part& p, int eye) const {
     if (!device_.model.empty()) j["ManufacturersModelName"] = device_.model;
     if (!device_.software.empty()) j["SoftwareVersions"] = device_.software;
     j["timestamp"] = {
-        {"Description", "Time of the sample on the eye tracker's clock; rows follow at 1000 / SamplingFrequency ms"},
+        {"Description",
+         "Time of the sample on the eye tracker's clock; rows follow at 1000 / SamplingFrequency ms"},
         {"Units", "ms"},
         {"Origin", shifted_ ? "the eye tracker's clock less the time of the recording's first record"
                             : "the eye tracker's clock"}};
@@ -727,9 +757,12 @@ ojson Converter::physioSidecar(const Part& p, int eye) const {
     j["y_coordinate"] = {{"Description", "Vertical gaze position on the display"}, {"Units", "pixel"}};
     if (p.pupilGroup) {
         std::string what;
-        if (p.pupilTypes.size() > 1) what = "Pupil area or diameter (the recording's blocks differ)";
-        else what = *p.pupilTypes.begin() == 0 ? "Pupil area" : "Pupil diameter";
-        j["pupil_size"] = {{"Description", what + ", in the eye tracker's arbitrary units"}, {"Units", "arbitrary"}};
+        if (p.pupilTypes.size() > 1)
+            what = "Pupil area or diameter (the recording's blocks differ)";
+        else
+            what = *p.pupilTypes.begin() == 0 ? "Pupil area" : "Pupil diameter";
+        j["pupil_size"] = {{"Description", what + ", in the eye tracker's arbitrary units"},
+                           {"Units", "arbitrary"}};
     }
     if (o_.velocities) {
         j["x_velocity"] = {{"Description", "Horizontal gaze velocity"}, {"Units", "deg/s"}};
@@ -749,11 +782,14 @@ ojson Converter::eventsSidecar() const {
     j["Columns"] = {"onset", "duration", "trial_type", "message", "value"};
     j["OnsetSource"] = "timestamp";
     j["Description"] =
-        "Fixations, saccades and blinks of this eye as the eye tracker detected them, and every message, button "
+        "Fixations, saccades and blinks of this eye as the eye tracker detected them, and every message, "
+        "button "
         "and input event of the recording";
-    j["onset"] = {{"Description", "Start on the clock of the physio file's timestamp column"}, {"Units", "ms"}};
-    j["duration"] = {{"Description", "Length of the event; 0 for messages, buttons and inputs; n/a when its end "
-                                     "was not recorded"},
+    j["onset"] = {{"Description", "Start on the clock of the physio file's timestamp column"},
+                  {"Units", "ms"}};
+    j["duration"] = {{"Description",
+                      "Length of the event; 0 for messages, buttons and inputs; n/a when its end "
+                      "was not recorded"},
                      {"Units", "ms"}};
     j["trial_type"] = {{"Description", "Kind of event"},
                        {"Levels",
@@ -788,7 +824,8 @@ void Converter::writeTaskEvents() {
     j["TaskName"] = name_.task;
     ojson sp = ojson::object();
     const BidsDisplay& d = o_.display;
-    std::optional<std::array<int, 2>> resolution = d.screenResolution ? d.screenResolution : recordedResolution_;
+    std::optional<std::array<int, 2>> resolution =
+        d.screenResolution ? d.screenResolution : recordedResolution_;
     if (d.screenDistance) sp["ScreenDistance"] = *d.screenDistance;
     if (d.screenOrigin) sp["ScreenOrigin"] = *d.screenOrigin;
     if (resolution) sp["ScreenResolution"] = *resolution;
@@ -797,7 +834,8 @@ void Converter::writeTaskEvents() {
     j["onset"] = {{"Description", "Start of the trial, from the recording's first sample"}, {"Units", "s"}};
     j["duration"] = {{"Description", "Length of the trial"}, {"Units", "s"}};
     j["trial"] = {{"Description", "Number of the trial in the recording, from 1"}};
-    j["message"] = {{"Description", "Text of the message that began the trial; n/a when a recording block began it"}};
+    j["message"] = {
+        {"Description", "Text of the message that began the trial; n/a when a recording block began it"}};
     writeJson(files_.add(base + "_events.json"), j);
 }
 
@@ -807,8 +845,8 @@ int Converter::run() {
     if (ec) throw OutputError(fmt::format("cannot create the folder {}: {}", dir_.string(), ec.message()));
     const std::vector<std::string> before = existingFiles(dir_, name_.prefix());
     if (!before.empty() && !o_.overwrite) {
-        reportError(path_, fmt::format("{} is already in the dataset ({}); --overwrite replaces it", name_.prefix(),
-                                       (dir_ / before.front()).string()));
+        reportError(path_, fmt::format("{} is already in the dataset ({}); --overwrite replaces it",
+                                       name_.prefix(), (dir_ / before.front()).string()));
         return kExitFailed;
     }
     device_ = deviceFacts(file_);
@@ -820,16 +858,18 @@ int Converter::run() {
     readTrials();
     walk();
     if (!o_.display.screenResolution && !recordedResolution_ && !o_.customCoordinates) {
-        reportError(path_,
-                    "the display's ScreenResolution is unknown: the recording has no DISPLAY_COORDS message; give "
-                    "--screen-resolution W,H (pixels) or ScreenResolution in --display FILE.json, or write "
-                    "SampleCoordinateSystem \"custom\" with --custom-coordinates");
+        reportError(
+            path_,
+            "the display's ScreenResolution is unknown: the recording has no DISPLAY_COORDS message; give "
+            "--screen-resolution W,H (pixels) or ScreenResolution in --display FILE.json, or write "
+            "SampleCoordinateSystem \"custom\" with --custom-coordinates");
         return kExitFailed;
     }
-    if (o_.display.screenResolution && recordedResolution_ && *o_.display.screenResolution != *recordedResolution_)
+    if (o_.display.screenResolution && recordedResolution_ &&
+        *o_.display.screenResolution != *recordedResolution_)
         warn(fmt::format("the recording's DISPLAY_COORDS give {}x{} pixels; writing the {}x{} given",
-                         (*recordedResolution_)[0], (*recordedResolution_)[1], (*o_.display.screenResolution)[0],
-                         (*o_.display.screenResolution)[1]));
+                         (*recordedResolution_)[0], (*recordedResolution_)[1],
+                         (*o_.display.screenResolution)[0], (*o_.display.screenResolution)[1]));
     else if (resolutionsDiffer_ && !o_.display.screenResolution)
         warn(fmt::format("the DISPLAY_COORDS messages disagree; writing the first, {}x{} pixels",
                          (*recordedResolution_)[0], (*recordedResolution_)[1]));
@@ -843,10 +883,12 @@ int Converter::run() {
         fs::remove(dir_ / old, ec);
     }
     if (unplaced_ != 0)
-        warn(fmt::format("{} sample(s) on no grid row (a second sample at a row's time, or outside every recording "
-                         "block) were left out",
-                         unplaced_));
-    if (eyeless_ != 0) warn(fmt::format("{} event(s) of an eye the block does not record were left out", eyeless_));
+        warn(fmt::format(
+            "{} sample(s) on no grid row (a second sample at a row's time, or outside every recording "
+            "block) were left out",
+            unplaced_));
+    if (eyeless_ != 0)
+        warn(fmt::format("{} event(s) of an eye the block does not record were left out", eyeless_));
     return kExitOk;
 }
 
@@ -863,7 +905,8 @@ int bidsRecording(const std::string& path, const BidsName& name, const BidsOptio
     try {
         Converter c(rec->handle(), path, name, options);
         const int status = c.run();
-        if (status == kExitOk) out.append(fmt::format("{}: {}/{} ({})\n", path, name.folder(), name.prefix(), c.summary()));
+        if (status == kExitOk)
+            out.append(fmt::format("{}: {}/{} ({})\n", path, name.folder(), name.prefix(), c.summary()));
         return status;
     } catch (const std::exception& e) {
         reportError(path, e.what());

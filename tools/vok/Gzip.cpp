@@ -1,10 +1,9 @@
 #include "Gzip.h"
 
+#include <fmt/format.h>
 #include <zlib.h>
 
 #include <cstring>
-
-#include <fmt/format.h>
 
 namespace voktool {
 
