@@ -400,10 +400,16 @@ def _frame(cols, order, valid, on_grid):
     data = {}
     flags = cols.get("flags")
     hdt = cols.get("head_data_type")
+    words = None
     for name in order:
         values = cols[name]
         kind = SAMPLE_COLUMNS[name][3] if name in SAMPLE_COLUMNS else None
-        if kind == "w":
+        if kind == "w" and name.startswith("head_data_") and name != "head_data_type":
+            # The word count of the head data type, worked out once for all eight.
+            if words is None:
+                words = np.where(hdt < 0, 0, hdt & 15).astype(np.uint8)
+            mask = ((flags & L.SAMPLE_HEADDATA) == 0) | (words <= int(name.rsplit("_", 1)[1]))
+        elif kind == "w":
             mask = _word_mask(name, values, flags, hdt)
         elif name == "position" and on_grid:
             mask = ~valid
