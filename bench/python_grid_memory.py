@@ -52,12 +52,9 @@ def main():
     build = os.path.abspath(sys.argv[1] if len(sys.argv) > 1 else os.path.join(ROOT, "build"))
     env = dict(os.environ, PYTHONPATH=os.path.join(ROOT, "python"),
                VOKAPI_LIBRARY=os.environ.get("VOKAPI_LIBRARY", os.path.join(build, "libvokapi.so")))
-    path = os.path.join(build, "bench", "python_hour_1000hz.vok")
-    if not os.path.exists(path):
-        print(f"writing {path} ...", flush=True)
-        subprocess.run([os.path.join(build, "tools", "vokgen", "vokgen"), "generate", path, "--seed", "2026",
-                        "--duration-ms", "3600000", "--rate", "1000", "--blocks", "12", "--eyes", "both"],
-                       check=True, capture_output=True)
+    sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+    from python_load import hour_recording
+    path = hour_recording(build)
     display = {"distance": 600, "width": 530, "height": 300, "pixels": [1920, 1080]}
     figures = [
         ("NumPy, default columns", False, {}),

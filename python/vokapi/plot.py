@@ -153,12 +153,7 @@ def plot_scanpath(rec, trial=None, *, eye=None, background=None, display=None):
     left, top, right, bottom = _display(rec, display, part)
     fig = _figure(figsize=(9, 9 * (bottom - top + 1) / (right - left + 1) + 0.6), layout="constrained")
     ax = fig.subplots()
-    if background is not None:
-        image = background
-        if isinstance(background, (str, os.PathLike)):
-            import matplotlib.image
-            image = matplotlib.image.imread(os.fspath(background))
-        ax.imshow(image, extent=(left, right, bottom, top), origin="upper", aspect="auto")
+    _background(ax, background, (left, top, right, bottom))
     ev = part.eye_events
     fix = ev[(ev["type"] == "fixation") & np.isfinite(ev["avg_gaze_x"]) & np.isfinite(ev["avg_gaze_y"])]
     duration = np.nan_to_num(fix["duration"], nan=0.0)
@@ -200,12 +195,7 @@ def plot_heatmap(rec, trial=None, *, eye=None, display=None, bin_px=20, sigma_px
     density = _smooth(density, sigma_px / bin_px)
     fig = _figure(figsize=(10, 10 * (bottom - top + 1) / (right - left + 1) + 0.6), layout="constrained")
     ax = fig.subplots()
-    if background is not None:
-        image = background
-        if isinstance(background, (str, os.PathLike)):
-            import matplotlib.image
-            image = matplotlib.image.imread(os.fspath(background))
-        ax.imshow(image, extent=(left, right, bottom, top), origin="upper", aspect="auto")
+    _background(ax, background, (left, top, right, bottom))
     shown = ax.imshow(density, extent=(left, right, bottom, top), origin="upper", aspect="auto", cmap="inferno",
                       alpha=0.75 if background is not None else 1.0)
     fig.colorbar(shown, ax=ax, label="fixation time (ms per bin)", shrink=0.8)
@@ -216,6 +206,17 @@ def plot_heatmap(rec, trial=None, *, eye=None, display=None, bin_px=20, sigma_px
     ax.set_ylabel("y (pixels)")
     ax.set_title(f"{part.title}, {part.eye} eye, {len(fix)} fixations")
     return fig
+
+
+def _background(ax, background, rect):
+    """An image (file name or array) stretched over the display."""
+    if background is None:
+        return
+    if isinstance(background, (str, os.PathLike)):
+        import matplotlib.image
+        background = matplotlib.image.imread(os.fspath(background))
+    left, top, right, bottom = rect
+    ax.imshow(background, extent=(left, right, bottom, top), origin="upper", aspect="auto")
 
 
 def _smooth(a, sigma):
