@@ -21,7 +21,7 @@ def _plot(args):
         if args.start or args.end:
             rec.trials(start=args.start, end=args.end)
         kw = {"eye": args.eye}
-        if args.background and args.kind != "trial":
+        if args.background:
             kw["background"] = args.background
         draw = {"trial": plot.plot_trial, "scanpath": plot.plot_scanpath, "heatmap": plot.plot_heatmap}[args.kind]
         fig = draw(rec, args.trial, **kw)
@@ -46,6 +46,8 @@ def main(argv=None):
     p.add_argument("--consistency", type=int, choices=(0, 1, 2, 3), default=1, help="open option (default 1)")
     p.add_argument("--dpi", type=int, default=110)
     args = parser.parse_args(argv)
+    if args.background and args.kind == "trial":
+        parser.error("--background goes with --kind scanpath or heatmap")
     try:
         _plot(args)
     except (OSError, ValueError, ImportError) as e:

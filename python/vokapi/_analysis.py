@@ -46,8 +46,9 @@ class Display:
         physical_setup(self.distance, (-w, h, w, -h), self.rect, self.distance_bottom)
 
     def __repr__(self):
+        bottom = "" if self.distance_bottom is None else f", distance_bottom={self.distance_bottom:g}"
         return (f"vokapi.Display(distance={self.distance:g}, width={self.width:g}, height={self.height:g}, "
-                f"pixels={self.pixels})")
+                f"pixels={self.pixels}{bottom})")
 
 
 def _positive(value, name):
