@@ -469,7 +469,12 @@ void openRecording(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
                 case MESSAGEEVENT: ++c[kMessages]; break;
                 case BUTTONEVENT: ++c[kButtons]; break;
                 case INPUTEVENT: ++c[kInputs]; break;
-                case RECORDING_INFO: segmentCounts.push_back(std::vector<double>(kCounts, 0.0)); break;
+                case RECORDING_INFO:
+                    // Read as a plain walk reads block records, so that what
+                    // the library logs meanwhile is what such a walk logs.
+                    vok_get_float_data(s->file);
+                    segmentCounts.push_back(std::vector<double>(kCounts, 0.0));
+                    break;
                 default: break;
             }
         }
