@@ -3,16 +3,20 @@
 // only; every value it hands out is one the library served.  Built by
 // mkoctfile --mex for Octave and by MATLAB's mex; plain C++11.
 //
-//   [h, info] = vokmex('open', path, options)
+//   [h, info] = vokmex('open', path, options)   opens; counts the samples
 //   [cols, done] = vokmex('read', h, names, maxRows)
+//   [rows, done] = vokmex('fill', h, cols)      (Octave only)
 //   ev = vokmex('events', h)
 //   tr = vokmex('trials', h, startText, endText, withEvents)
 //   vokmex('close', h)
+//   [names, classes] = vokmex('columns')
+//   counts = vokmex('lowerbound', positions, queries)
 //
-// A handle stays open between calls so that Octave, which copies every array
-// a MEX function returns, can fill preallocated columns chunk by chunk; in
-// MATLAB one 'read' call returns the columns at their final size, written by
-// the library straight into the arrays that are returned.
+// A handle stays open between calls.  The sample columns are made once at
+// their final size and the library writes into them: in MATLAB 'read'
+// creates and returns them; Octave copies every array a MEX function
+// returns, so there the caller makes them and 'fill' has the library write
+// into them in place.  'read' with a smaller maxRows serves chunks.
 //
 // Errors: MATLAB errors with the identifiers vokapi:open, vokapi:argument and
 // vokapi:read.  They are raised only at the top of mexFunction, after every
@@ -318,15 +322,26 @@ const std::uint32_t kEventRows = 4096;
 const std::uint32_t kRecordingRows = 256;
 const std::uint32_t kTextBytes = kEventRows * 64 + VOKEXT_TEXT_ROOM;
 
-// Whether a word of a sample holds a value (NaN where it does not).
-bool wordCarried(const ColumnSpec& c, std::uint16_t flags, std::int32_t value, std::int16_t headDataType) {
-    if (std::strcmp(c.name, "input") == 0) return (flags & VOK_SAMPLE_INPUT) != 0 && value != VOK_ABSENT_WORD;
-    if (std::strcmp(c.name, "errors") == 0) return (flags & VOK_SAMPLE_ERRORS) != 0 && value != VOK_ABSENT_WORD;
-    if (std::strcmp(c.name, "buttons") == 0) return (flags & VOK_SAMPLE_BUTTONS) != 0;
-    if (c.kind == Kind::HeadDataType) return (flags & VOK_SAMPLE_HEADDATA) != 0 && value != -32768;
-    // A head data word: present with the group and within the type's count.
-    const int words = headDataType < 0 ? 0 : (headDataType & 15);
-    return (flags & VOK_SAMPLE_HEADDATA) != 0 && c.word < words;
+// Whether a word of a sample holds a value (NaN where it does not): the
+// sample bit that carries the word, and the word's own absent marker.
+struct WordRule {
+    std::uint16_t bit;
+    std::int32_t absent;  // or 0x10000: none
+    int headWord;         // head data word index, or -1
+};
+
+WordRule wordRule(const ColumnSpec& c) {
+    if (std::strcmp(c.name, "input") == 0) return WordRule{VOK_SAMPLE_INPUT, VOK_ABSENT_WORD, -1};
+    if (std::strcmp(c.name, "errors") == 0) return WordRule{VOK_SAMPLE_ERRORS, VOK_ABSENT_WORD, -1};
+    if (std::strcmp(c.name, "buttons") == 0) return WordRule{VOK_SAMPLE_BUTTONS, 0x10000, -1};
+    if (c.kind == Kind::HeadDataType) return WordRule{VOK_SAMPLE_HEADDATA, -32768, -1};
+    return WordRule{VOK_SAMPLE_HEADDATA, 0x10000, c.word};
+}
+
+inline bool wordCarried(const WordRule& w, std::uint16_t flags, std::int32_t value, std::int16_t headDataType) {
+    if ((flags & w.bit) == 0 || value == w.absent) return false;
+    // A head data word lies within the type's word count.
+    return w.headWord < 0 || w.headWord < (headDataType < 0 ? 0 : (headDataType & 15));
 }
 
 // ---------------------------------------------------------------------------
@@ -534,6 +549,16 @@ std::size_t sizeOf(Kind k) {
     }
 }
 
+// A column the walk fills completely (rows it does not reach are cut off):
+// no need to clear it first where the API can leave it uninitialised.
+mxArray* newColumn(std::uint32_t rows, mxClassID id) {
+#if defined(HAVE_OCTAVE)
+    return mxCreateUninitNumericMatrix(rows, 1, id, mxREAL);
+#else
+    return mxCreateNumericMatrix(rows, 1, id, mxREAL);
+#endif
+}
+
 void prepareBuffers(Session& s) {
     if (!s.eventBuffer.empty()) return;
     s.eventBuffer.resize(kEventRows);
@@ -620,12 +645,14 @@ std::uint32_t walk(Session& s, std::vector<OutputColumn>& columns, std::uint32_t
             const Kind k = c.spec->kind;
             if (k != Kind::Word && k != Kind::HeadDataType && k != Kind::HeadData) continue;
             float* out = static_cast<float*>(mxGetData(c.array)) + done;
+            const WordRule rule = wordRule(*c.spec);
+            const bool isSigned = k != Kind::Word;
             for (std::uint32_t r = 0; r < b.sampleCount; ++r) {
-                const std::int32_t v = k == Kind::Word ? static_cast<std::int32_t>(c.scratch[r])
-                                                       : static_cast<std::int32_t>(static_cast<std::int16_t>(c.scratch[r]));
+                const std::int32_t v = isSigned ? static_cast<std::int32_t>(static_cast<std::int16_t>(c.scratch[r]))
+                                                : static_cast<std::int32_t>(c.scratch[r]);
                 const std::int16_t type = headDataType != nullptr ? headDataType[r] : static_cast<std::int16_t>(-1);
-                out[r] = wordCarried(*c.spec, flags[r], v, type) ? static_cast<float>(v)
-                                                                  : std::numeric_limits<float>::quiet_NaN();
+                out[r] = wordCarried(rule, flags[r], v, type) ? static_cast<float>(v)
+                                                             : std::numeric_limits<float>::quiet_NaN();
             }
         }
         done += b.sampleCount;
@@ -653,6 +680,43 @@ std::vector<const ColumnSpec*> columnNames(const mxArray* names) {
     return out;
 }
 
+#if defined(HAVE_OCTAVE)
+// fill (Octave): the walk writes the samples straight into the columns of
+// the struct argument, which the caller made at their final size and holds
+// alone.  Octave hands a MEX function the storage of its arguments, and
+// copies every array it returns: this way the columns exist once.
+void fillColumns(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
+    if (nrhs != 3 || !mxIsStruct(prhs[2]) || mxGetNumberOfElements(prhs[2]) != 1)
+        fail("vokapi:argument", "usage: vokmex('fill', h, columns)");
+    Session& s = sessionOf(prhs[1]);
+    const mxArray* in = prhs[2];
+    const int count = mxGetNumberOfFields(in);
+    std::vector<OutputColumn> columns(static_cast<std::size_t>(count));
+    std::size_t rows = 0;
+    for (int i = 0; i < count; ++i) {
+        const std::string name = mxGetFieldNameByNumber(in, i);
+        const ColumnSpec* spec = nullptr;
+        for (const ColumnSpec& c : kColumns)
+            if (name == c.name) spec = &c;
+        mxArray* a = mxGetFieldByNumber(in, 0, i);
+        if (spec == nullptr || a == nullptr || mxGetClassID(a) != classOf(spec->kind) || mxIsComplex(a) ||
+            mxIsSparse(a) || mxGetN(a) != 1 || (i > 0 && mxGetM(a) != rows))
+            fail("vokapi:argument", "fill: '" + name + "' is not a column of the expected class and length");
+        rows = mxGetM(a);
+        columns[static_cast<std::size_t>(i)].spec = spec;
+        columns[static_cast<std::size_t>(i)].array = a;
+        const Kind k = spec->kind;
+        if (k == Kind::Word || k == Kind::HeadDataType || k == Kind::HeadData)
+            columns[static_cast<std::size_t>(i)].scratch.resize(std::min<std::size_t>(rows, kBatchRows));
+    }
+    if (count == 0 || rows == 0 || rows > 0xFFFFFFFFu) fail("vokapi:argument", "fill: no columns to fill");
+    const std::uint32_t got = s.walkDone ? 0 : walk(s, columns, static_cast<std::uint32_t>(rows));
+    s.samplesLeft = got <= s.samplesLeft ? s.samplesLeft - got : 0;
+    plhs[0] = mxCreateDoubleScalar(got);
+    if (nlhs > 1) plhs[1] = mxCreateLogicalScalar(s.walkDone);
+}
+#endif
+
 void readColumns(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
     if (nrhs != 4) fail("vokapi:argument", "usage: vokmex('read', h, names, maxRows)");
     Session& s = sessionOf(prhs[1]);
@@ -671,7 +735,7 @@ void readColumns(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
     columns.resize(specs.size());
     for (std::size_t i = 0; i < specs.size(); ++i) {
         columns[i].spec = specs[i];
-        columns[i].array = mxCreateNumericMatrix(s.walkDone ? 0 : rows, 1, classOf(specs[i]->kind), mxREAL);
+        columns[i].array = newColumn(s.walkDone ? 0 : rows, classOf(specs[i]->kind));
         const Kind k = specs[i]->kind;
         if (k == Kind::Word || k == Kind::HeadDataType || k == Kind::HeadData)
             columns[i].scratch.resize(std::min(rows, kBatchRows));
@@ -709,15 +773,16 @@ int kindOrder(int type) {  // the row kinds in the order of their names
         default: return -1;
     }
 }
-const char* kindName(int type) {
+// Row kinds as codes: 1 fixation, 2 saccade, 3 blink, 4 message, 5 button, 6 input.
+std::uint8_t kindCode(int type) {
     switch (type) {
-        case SBLINK: case EBLINK: return "blink";
-        case SFIX: case EFIX: return "fixation";
-        case SSACC: case ESACC: return "saccade";
-        case MESSAGEEVENT: return "message";
-        case BUTTONEVENT: return "button";
-        case INPUTEVENT: return "input";
-        default: return "";
+        case SFIX: case EFIX: return 1;
+        case SSACC: case ESACC: return 2;
+        case SBLINK: case EBLINK: return 3;
+        case MESSAGEEVENT: return 4;
+        case BUTTONEVENT: return 5;
+        case INPUTEVENT: return 6;
+        default: return 0;
     }
 }
 bool isStart(int type) { return type == SFIX || type == SSACC || type == SBLINK; }
@@ -808,17 +873,17 @@ T* column(mxArray* out, const char* name, std::size_t n, mxClassID id) {
 mxArray* eventTable(const Session& s, const std::vector<Row>& rows) {
     std::vector<const char*> names = {"type", "eye", "start_time", "end_time", "duration"};
     for (const EventValue& v : kEventValues) names.push_back(v.name);
-    for (const char* n : {"pair", "parsed_by", "text", "buttons", "input", "position", "extra"}) names.push_back(n);
+    for (const char* n : {"pair", "parsed_by", "text", "buttons", "input", "position", "extra", "text_rows"})
+        names.push_back(n);
     mxArray* out = mxCreateStructMatrix(1, 1, static_cast<int>(names.size()), names.data());
     const std::size_t n = rows.size();
-    mxArray* type = mxCreateCellMatrix(n, 1);
-    mxArray* eye = mxCreateCellMatrix(n, 1);
-    mxArray* pair = mxCreateCellMatrix(n, 1);
-    mxArray* text = mxCreateCellMatrix(n, 1);
-    mxSetField(out, 0, "type", type);
-    mxSetField(out, 0, "eye", eye);
-    mxSetField(out, 0, "pair", pair);
-    mxSetField(out, 0, "text", text);
+    // The text columns come as codes (and the message texts alone), which
+    // the .m side turns into cells: one array per row costs far more.
+    std::uint8_t* type = column<std::uint8_t>(out, "type", n, mxUINT8_CLASS);
+    std::uint8_t* eye = column<std::uint8_t>(out, "eye", n, mxUINT8_CLASS);
+    std::uint8_t* pair = column<std::uint8_t>(out, "pair", n, mxUINT8_CLASS);
+    std::vector<std::string> texts;
+    std::vector<double> textRows;
     double* startTime = column<double>(out, "start_time", n, mxDOUBLE_CLASS);
     double* endTime = column<double>(out, "end_time", n, mxDOUBLE_CLASS);
     double* duration = column<double>(out, "duration", n, mxDOUBLE_CLASS);
@@ -839,10 +904,13 @@ mxArray* eventTable(const Session& s, const std::vector<Row>& rows) {
         const Event& f = s.events[first];
         const Event* st = hasStart ? &s.events[static_cast<std::size_t>(r.start)] : nullptr;
         const Event* en = hasEnd ? &s.events[static_cast<std::size_t>(r.end)] : nullptr;
-        mxSetCell(type, k, makeString(kindName(f.type)));
-        mxSetCell(eye, k, makeString(point ? "" : f.eye == 1 ? "right" : "left"));
-        mxSetCell(pair, k, makeString(point ? "" : hasStart && hasEnd ? "complete" : hasStart ? "start-only" : "end-only"));
-        mxSetCell(text, k, makeString(point && s.eventHasText[first] ? s.eventText[first] : std::string()));
+        type[k] = kindCode(f.type);
+        eye[k] = point ? 0 : f.eye == 1 ? 2 : 1;
+        pair[k] = point ? 0 : hasStart && hasEnd ? 1 : hasStart ? 2 : 3;
+        if (point && s.eventHasText[first]) {
+            texts.push_back(s.eventText[first]);
+            textRows.push_back(static_cast<double>(k + 1));
+        }
         // The start time from the end record when it carries one.
         const bool endHasStartTime = en != nullptr && (en->read & VOK_READ_START_TIME) != 0;
         startTime[k] = static_cast<double>(st != nullptr && !endHasStartTime ? st->startTime : f.startTime);
@@ -865,6 +933,10 @@ mxArray* eventTable(const Session& s, const std::vector<Row>& rows) {
         position[k] = s.eventPosition[first];
         extra[k] = s.eventExtra[first] != 0;
     }
+    mxSetField(out, 0, "text", makeCellColumn(texts));
+    mxArray* rowsArray = mxCreateDoubleMatrix(textRows.size(), 1, mxREAL);
+    std::copy(textRows.begin(), textRows.end(), mxGetPr(rowsArray));
+    mxSetField(out, 0, "text_rows", rowsArray);
     return out;
 }
 
@@ -1034,10 +1106,20 @@ void dispatch(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
         closeRecording(nrhs, prhs);
     } else if (command == "lowerbound") {
         lowerBound(plhs, nrhs, prhs);
+#if defined(HAVE_OCTAVE)
+    } else if (command == "fill") {
+        fillColumns(nlhs, plhs, nrhs, prhs);
+#endif
     } else if (command == "columns") {
-        std::vector<std::string> names;
-        for (const ColumnSpec& c : kColumns) names.push_back(c.name);
+        std::vector<std::string> names, classes;
+        for (const ColumnSpec& c : kColumns) {
+            names.push_back(c.name);
+            const mxClassID id = classOf(c.kind);
+            classes.push_back(id == mxDOUBLE_CLASS ? "double" : id == mxUINT16_CLASS ? "uint16"
+                              : id == mxUINT32_CLASS ? "uint32" : "single");
+        }
         plhs[0] = makeCellColumn(names);
+        if (nlhs > 1) plhs[1] = makeCellColumn(classes);
     } else {
         fail("vokapi:argument", "unknown command '" + command + "'");
     }

@@ -18,9 +18,10 @@ function rec = vokread(path, varargin)
 %                    for none (the samples are still loaded, so that item
 %                    positions stay the same).  Default: time, flags,
 %                    position, and per eye (left_/right_) gaze_x, gaze_y,
-%                    pupil_x, pupil_y, pupil_size, headref_x, headref_y,
-%                    gaze_vel_x, gaze_vel_y, then resolution_x, resolution_y,
-%                    input, buttons.  'all' adds the head-referenced and pupil
+%                    pupil_size, headref_x, headref_y, gaze_vel_x,
+%                    gaze_vel_y, then resolution_x, resolution_y, input,
+%                    buttons.  'all' adds the pupil positions (pupil_x,
+%                    pupil_y: camera units), the head-referenced and pupil
 %                    velocities, the fast velocities (fast_gaze_vel_x ...),
 %                    errors, head_data_type and head_data_0 .. head_data_7.
 %     'TrialStart', 'TrialEnd'
@@ -39,10 +40,12 @@ function rec = vokread(path, varargin)
 %     'AsTable'      true gives samples, events, messages and trials as
 %                    tables (MATLAB R2013b and later).  Octave has no tables:
 %                    there the struct form is returned, with a warning.
-%     'ChunkRows'    samples read per call of the MEX function (default: all
-%                    at once in MATLAB; 262144 in Octave, which copies the
-%                    arrays a MEX function returns, so that the columns are
-%                    filled in place instead of held twice).
+%     'ChunkRows'    how the sample columns come from the MEX function:
+%                    [] (default) the columns made once at their final size
+%                    and written by the library (in Octave, which copies the
+%                    arrays a MEX function returns, the .m code makes them
+%                    and the library fills them in place); N reads N rows
+%                    per call into them; Inf returns them from one call.
 %
 %   REC has the fields
 %     path, preamble     the file and its header lines (cell, without "** ")

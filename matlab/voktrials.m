@@ -84,7 +84,7 @@ function trials = voktrials(rec, startText, endText)
     trials(k).start_position = tr.start_position(k);
     trials(k).end_position = tr.end_position(k);
     trials(k).samples = rows_of(samples, lo(k) + 1:hi(k));
-    events = tr.events{k};
+    events = vok_event_texts(tr.events{k});
     messages = vok_messages(events);
     if istable_(rec.events)
       events = struct2table(events);

@@ -13,6 +13,7 @@ packages=(
   openjdk-17-jdk-headless junit5  # Java binding and its tests
   python3-numpy python3-pandas python3-pytest python3-matplotlib  # Python package, its tests and example
   clang libclang-rt-14-dev        # fuzz targets (libFuzzer) of scripts/ci-fuzz.sh
+  octave liboctave-dev            # MATLAB/Octave binding (mkoctfile --mex) and its tests
   "$@"
 )
 missing=()

@@ -20,8 +20,8 @@ function [rec, info] = vok_load(path, o)
   rec.items = info.items;
   rec.blocks = blocks;
   rec.samples = samples;
-  rec.events = ev.events;
-  rec.messages = vok_messages(ev.events);
+  rec.events = vok_event_texts(ev.events);
+  rec.messages = vok_messages(rec.events);
   rec.trials = trial_columns(tr, keys);
   rec.diagnostics = [info.diagnostics; ev.diagnostics];
   rec.unreadable = ev.unreadable;
@@ -35,23 +35,37 @@ function s = read_samples(h, names, n, chunk)
   if isempty(names)
     return;
   end
-  [c, done] = vokmex('read', h, names, chunk);
-  if done
-    s = c;   % all rows in one call: the arrays as the library filled them
-    return;
-  end
-  % Octave copies the arrays a MEX function returns: the columns are made at
-  % their final size here and filled chunk by chunk in place.
-  got = numel(c.(names{1}));
-  for k = 1:numel(names)
-    f = names{k};
-    column = zeros(max(n, got), 1, class(c.(f)));
-    column(1:got) = c.(f);
-    s.(f) = column;
-  end
-  clear column c;
-  while ~done
+  octave = exist('OCTAVE_VERSION', 'builtin') ~= 0;
+  if isempty(chunk) && octave && n > 0
+    % Octave copies the arrays a MEX function returns: the columns are made
+    % here at their final size and the library writes into them in place.
+    [known, classes] = vokmex('columns');
+    for k = 1:numel(names)
+      s.(names{k}) = zeros(n, 1, classes{strcmp(known, names{k})});
+    end
+    [got, done] = vokmex('fill', h, s);
+  elseif isempty(chunk) || isinf(chunk)
+    [s, done] = vokmex('read', h, names, Inf);   % the arrays as the library filled them
+    got = numel(s.(names{1}));
+    n = got;
+  else
+    % Chunk by chunk into columns made at their final size.
     [c, done] = vokmex('read', h, names, chunk);
+    got = numel(c.(names{1}));
+    for k = 1:numel(names)
+      f = names{k};
+      column = zeros(max(n, got), 1, class(c.(f)));
+      column(1:got) = c.(f);
+      s.(f) = column;
+    end
+    clear column c;
+  end
+  step = 65536;
+  if ~isempty(chunk) && isfinite(chunk)
+    step = chunk;
+  end
+  while ~done   % more samples than the count promised, or the next chunk
+    [c, done] = vokmex('read', h, names, step);
     m = numel(c.(names{1}));
     for k = 1:numel(names)
       s.(names{k})(got + 1:got + m) = c.(names{k});

@@ -6,7 +6,7 @@ function o = vok_options(path, args, defaultConsistency, caller)
   o = struct('consistency', defaultConsistency, 'tolerant', false, 'events', true, 'samples', true, ...
              'columns', {vok_default_columns()}, 'trial_start', '', 'trial_end', '', 'time_fixup', true, ...
              'message_time_offsets', false, 'extra_messages', false, 'resolution', [], 'as_table', false, ...
-             'chunk_rows', vok_default_chunk());
+             'chunk_rows', []);
   if mod(numel(args), 2) ~= 0
     error('vokapi:argument', '%s: options come as name, value pairs', caller);
   end
@@ -44,8 +44,8 @@ function o = vok_options(path, args, defaultConsistency, caller)
         end
         o.resolution = double(value(:)');
       case 'chunkrows'
-        if ~isnumeric(value) || ~isscalar(value) || ~(value >= 1)
-          error('vokapi:argument', '%s: ChunkRows must be a number of at least 1', caller);
+        if ~isempty(value) && (~isnumeric(value) || ~isscalar(value) || ~(value >= 1))
+          error('vokapi:argument', '%s: ChunkRows must be [] or a number of at least 1', caller);
         end
         o.chunk_rows = double(value);
       otherwise

@@ -31,11 +31,14 @@ function test_vokread()
   assert(mean(isfinite(left.samples.left_gaze_x)) > 0.5);
   assert(~any(strcmp(left.events.eye, 'right')));
 
-  % Chunk by chunk (Octave's way) gives what one call gives (MATLAB's).
+  % Filled in place (Octave's way), chunk by chunk, and returned from one
+  % call (MATLAB's way): the same recording.
   big = vok_test_generate(env, 'big.vok', '--seed 5 --duration-ms 20000 --rate 1000 --head-data --errors');
   whole = vokread(big, 'Columns', 'all', 'ChunkRows', Inf);
   pieces = vokread(big, 'Columns', 'all', 'ChunkRows', 777);
+  inplace = vokread(big, 'Columns', 'all');
   assert(isequaln(whole.samples, pieces.samples) && isequaln(whole.events, pieces.events));
+  assert(isequaln(whole.samples, inplace.samples) && isequaln(whole, setfield(inplace, 'options', whole.options)));
   assert(numel(fieldnames(whole.samples)) == numel(vokmex('columns')));
   % Words are NaN exactly where the sample does not carry them.
   carried = bitand(whole.samples.flags, uint16(hex2dec('0010'))) ~= 0;
@@ -70,6 +73,12 @@ function test_vokread()
   vok_test_error('vokapi:argument', @vokmex, 'open', demo, 3);
   vok_test_error('vokapi:argument', @vokmex, 'open', {demo}, struct());
   vok_test_error('vokapi:argument', @vokmex, 'lowerbound', [1 2], 1);
+  h = vokmex('open', demo, rec.options.open);
+  vok_test_error('vokapi:argument', @vokmex, 'fill', h, struct('time', zeros(3000, 1, 'single')));
+  vok_test_error('vokapi:argument', @vokmex, 'fill', h, struct('time', zeros(3000, 1), 'flags', zeros(2, 1, 'uint16')));
+  vok_test_error('vokapi:argument', @vokmex, 'fill', h, struct('time', zeros(3000, 2)));
+  vokmex('close', h);
+  vok_test_error('vokapi:argument', @vokmex, 'read', h, {'time'}, 10);   % closed
 
   % Files that cannot be opened: the library's reason, and no temporary file
   % left behind (compressed bodies are inflated into TMPDIR).
