@@ -14,6 +14,12 @@ baseline:
     vok export -j 2 FOLDER            against  vok export -j 1 FOLDER
     batch_read.py dataset 2           against  batch_read.py one-by-one
 
+`warm WORKERS` times, in one process, only the reading: the dataset's
+compute on a cluster that is already running (best of two, after one
+compute that warms it) against the one-by-one read (best of three), and
+prints both wall times and their ratio; the cluster's start-up, which the
+whole-process figures above include, is left out.
+
 `dataset` reads every recording's samples as a vokapi.dataset frame on a
 LocalCluster of WORKERS processes (one thread each) and counts the rows on
 the workers; `one-by-one` reads the same samples with Recording.samples()
@@ -81,14 +87,47 @@ def dataset(workers, build):
         print(len(frame))  # counted on the workers, partition by partition
 
 
+def warm(workers, build):
+    setup(build)
+    import time
+
+    from dask.distributed import Client, LocalCluster
+
+    import vokapi
+    files = paths(build)[1]
+
+    def best(calls):
+        times = []
+        for call in calls:
+            start = time.perf_counter()
+            call()
+            times.append(time.perf_counter() - start)
+        return min(times)
+
+    def sequential():
+        for path in files:
+            with vokapi.open(path) as rec:
+                len(rec.samples(as_frame=True))
+
+    one = best([sequential] * 3)
+    with LocalCluster(n_workers=workers, threads_per_worker=1, processes=True, dashboard_address=None,
+                      silence_logs=40) as cluster, Client(cluster):
+        len(vokapi.dataset(files, consistency=2).samples())
+        # Frames of equal work but distinct keys (levels 1 and 3 check the
+        # same way): the cluster cannot answer one from an earlier result.
+        frames = [vokapi.dataset(files, consistency=c).samples() for c in (1, 3)]
+        parallel = best([lambda f=f: len(f) for f in frames])
+    print(f"one by one {one:.3f} s, dataset on {workers} workers {parallel:.3f} s: {one / parallel:.2f}x")
+
+
 def main():
     args = sys.argv[1:]
-    if not args or args[0] not in ("prepare", "dataset", "one-by-one"):
+    if not args or args[0] not in ("prepare", "dataset", "warm", "one-by-one"):
         sys.exit(__doc__)
-    if args[0] == "dataset":
+    if args[0] in ("dataset", "warm"):
         workers = int(args[1])
         build = args[2] if len(args) > 2 else os.path.join(ROOT, "build")
-        dataset(workers, os.path.abspath(build))
+        (dataset if args[0] == "dataset" else warm)(workers, os.path.abspath(build))
         return
     build = os.path.abspath(args[1] if len(args) > 1 else os.path.join(ROOT, "build"))
     (prepare if args[0] == "prepare" else one_by_one)(build)
