@@ -11,7 +11,7 @@
 #include <string>
 
 #include "FuzzCorpus.h"
-#include "load/VOKFile.h"
+#include "nav/VOKFile.h"
 #include "support/AllocationHook.h"
 #include "support/TestSupport.h"
 
@@ -50,7 +50,7 @@ Measured measure(const std::string& path, int consistency) {
         while (vok_get_next_data(file) != 0) vok_get_float_data(file);
         vok_set_trial_identifier(file, "TRIALID", "TRIAL_RESULT");
         for (int t = 0; t < vok_get_trial_count(file); ++t) vok_jump_to_trial(file, t);
-        m.streamBytes = static_cast<std::size_t>(file->bodySize);
+        m.streamBytes = static_cast<std::size_t>(file->recording.bodySize);
         vok_close_file(file);
     }
     m.peak = allocation::peakBytes() - base;
