@@ -56,7 +56,7 @@ void BM_Heavy(benchmark::State& state) {
             break;
         }
         while (vok_get_next_data(file) != 0) vok_get_float_data(file);
-        vok_set_trial_identifier(file, "TRIALID", "TRIAL_RESULT");
+        vok_set_trial_identifier(file, "TRIAL_START", "TRIAL_END");
         for (int t = 0; t < vok_get_trial_count(file); ++t) vok_jump_to_trial(file, t);
         megabytes = static_cast<double>(file->recording.bodySize) / 1e6;
         vok_close_file(file);

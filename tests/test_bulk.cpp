@@ -409,7 +409,7 @@ TEST(BulkWalk, TrialRangesAreTheStretchesTheJumpsGoTo) {
     FilePtr f = openPath(path, 1);
     ASSERT_NE(f, nullptr);
     testing::internal::CaptureStdout();
-    const int set = vok_set_trial_identifier(f.get(), "TRIALID", "TRIAL_RESULT");
+    const int set = vok_set_trial_identifier(f.get(), "TRIAL_START", "TRIAL_END");
     const int count = vok_get_trial_count(f.get());
     testing::internal::GetCapturedStdout();
     ASSERT_EQ(set, 0);
@@ -429,10 +429,10 @@ TEST(BulkWalk, TrialRangesAreTheStretchesTheJumpsGoTo) {
         if (firstType != MESSAGEEVENT) continue;
         // A stretch that begins with the start message ends with the end message.
         ++byMessages;
-        EXPECT_NE(std::string(vok_get_float_data(f.get())->event.message->c).find("TRIALID"), std::string::npos);
+        EXPECT_NE(std::string(vok_get_float_data(f.get())->event.message->c).find("TRIAL_START"), std::string::npos);
         f->cursor.position = end - 1;
         ASSERT_EQ(vok_get_next_data(f.get()), MESSAGEEVENT);
-        EXPECT_NE(std::string(vok_get_float_data(f.get())->event.message->c).find("TRIAL_RESULT"), std::string::npos);
+        EXPECT_NE(std::string(vok_get_float_data(f.get())->event.message->c).find("TRIAL_END"), std::string::npos);
     }
     EXPECT_EQ(byMessages, 6);
     std::uint32_t a = 0, e = 0;

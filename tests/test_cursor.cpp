@@ -129,9 +129,9 @@ std::vector<Item> walk(VOKFile* f) {
 Rec smallRecording(std::uint32_t t0) {
     Rec w;
     w.begin(t0).run(t0, t0 + 4);
-    w.eye(SFIX, t0 + 2).msg(t0 + 4, "TRIALID 1");
+    w.eye(SFIX, t0 + 2).msg(t0 + 4, "TRIAL_START 1");
     w.run(t0 + 5, t0 + 9).eye(EFIX, t0 + 2, t0 + 9);
-    w.run(t0 + 10, t0 + 12).msg(t0 + 12, "TRIAL_RESULT 1");
+    w.run(t0 + 10, t0 + 12).msg(t0 + 12, "TRIAL_END 1");
     w.end(t0 + 13).finish();
     return w;
 }

@@ -477,7 +477,7 @@ Rec mixedBlock() {
     fix.startTime = 1002;
     fix.endTime = 1006;
     w.fixationStart(fix);
-    w.at(1004).message(1004, "TRIALID 1").button(1004, 0x0101).input(1004, 3);
+    w.at(1004).message(1004, "TRIAL_START 1").button(1004, 0x0101).input(1004, 3);
     w.at(1006).fixationEnd(fix).at(1008);
     w.endSamples(1010).endEvents(1010).finish();
     return w;
@@ -622,7 +622,7 @@ TEST(ReadingLoopTolerant, StrictFailsAndTolerantKeepsWhatPrecedesADamagedTail) {
     const std::string sampleBytes(more.bytes().begin() + static_cast<std::ptrdiff_t>(complete),
                                   more.bytes().end());
     Rec msg = base;
-    msg.message(1004, "SYNCTIME");
+    msg.message(1004, "DISPLAY_ON");
     const std::string messageBytes(msg.bytes().begin() + static_cast<std::ptrdiff_t>(complete),
                                    msg.bytes().end());
     Rec bad = base;

@@ -96,7 +96,7 @@ TEST(Trials, StartAndEndMessagesAroundABlock) {
     for (std::uint32_t endAt : {1055u, 1200u}) {
         test::TempDir dir;
         Recording r;
-        r.message(900, "TRIALID A7").blockStart(1000).samples(1000, 1090, 10);
+        r.message(900, "TRIAL_START A7").blockStart(1000).samples(1000, 1090, 10);
         if (endAt < 1100) r.message(endAt, "B done");
         r.blockEnd(1100);
         if (endAt > 1100) r.message(endAt, "B done");

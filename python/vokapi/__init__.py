@@ -6,7 +6,7 @@
         s = rec.samples()                    # NumPy structured array, NaN for missing values
         df = rec.samples(as_frame=True)      # the same as a pandas DataFrame
         ev = rec.events(as_frame=True)       # fixations, saccades, blinks, messages, buttons, inputs
-        for trial in rec.trials(start="TRIALID", end="TRIAL_RESULT"):
+        for trial in rec.trials(start="TRIAL_START", end="TRIAL_END"):
             trial.header, trial.samples(), trial.events()
         for item in rec:                     # the item stream, as the C cursor serves it
             ...

@@ -122,7 +122,7 @@ public:
         };
         std::vector<Pending> pending;
         const std::uint32_t lastSample = b.end - kPeriodMs;
-        pending.push_back({b.start, [this, &b] { message(b.start, "TRIALID " + std::to_string(b.trial)); }});
+        pending.push_back({b.start, [this, &b] { message(b.start, "TRIAL_START " + std::to_string(b.trial)); }});
         for (const PhasePlan& ph : b.phases) {
             // The parser reports a start a few samples after it happened.
             if (ph.writeStart)
@@ -135,7 +135,7 @@ public:
             }
             if (ph.writeEnd) pending.push_back({ph.last, [this, &ph] { phaseEnd(ph, ph.last); }});
         }
-        pending.push_back({lastSample, [this, lastSample] { message(lastSample, "TRIAL_RESULT 0"); }});
+        pending.push_back({lastSample, [this, lastSample] { message(lastSample, "TRIAL_END 0"); }});
         std::stable_sort(pending.begin(), pending.end(),
                          [](const Pending& x, const Pending& y) { return x.at < y.at; });
 
