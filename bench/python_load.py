@@ -32,18 +32,25 @@ def best_of(rounds, call):
     return best
 
 
-def main():
-    build = os.path.abspath(sys.argv[1] if len(sys.argv) > 1 else os.path.join(ROOT, "build"))
-    os.environ.setdefault("VOKAPI_LIBRARY", os.path.join(build, "libvokapi.so"))
-    sys.path.insert(0, os.path.join(ROOT, "python"))
-    import vokapi
-
+def hour_recording(build):
+    """The one-hour 1000 Hz binocular recording beside the benchmark
+    programs, written with the build's vokgen on first use."""
     path = os.path.join(build, "bench", "python_hour_1000hz.vok")
     if not os.path.exists(path):
         print(f"writing {path} ...", flush=True)
         subprocess.run([os.path.join(build, "tools", "vokgen", "vokgen"), "generate", path, "--seed", "2026",
                         "--duration-ms", "3600000", "--rate", "1000", "--blocks", "12", "--eyes", "both"],
                        check=True, capture_output=True)
+    return path
+
+
+def main():
+    build = os.path.abspath(sys.argv[1] if len(sys.argv) > 1 else os.path.join(ROOT, "build"))
+    os.environ.setdefault("VOKAPI_LIBRARY", os.path.join(build, "libvokapi.so"))
+    sys.path.insert(0, os.path.join(ROOT, "python"))
+    import vokapi
+
+    path = hour_recording(build)
     walker = os.path.join(build, "bench", "vokapi_walk_time")
 
     def c_walk():

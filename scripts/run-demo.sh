@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # The main job: sets everything up, builds, and shows a recording with the vok
-# tool: what it holds, then its samples and events as CSV tables.  Without an
-# argument it writes the built-in demo recording with vokgen and uses that.
+# tool: what it holds, then its samples and events as CSV tables, and writes
+# a picture of its gaze, fixations, saccades and blinks over time with the
+# Python package.  Without an argument it writes the built-in demo recording
+# with vokgen and uses that.
 set -euo pipefail
 recording=${1:-}
 # A path given relative to where the script was started from.
@@ -27,3 +29,11 @@ for table in samples events; do
   echo "$table: $(($(wc -l < "$file") - 1)) rows in $file"
   head -n 6 "$file"
 done
+
+picture="$build/demo.png"
+library="$build/libvokapi.so"
+[ "${library#/}" = "$library" ] && library="$PWD/$library"
+PYTHONPATH="$PWD/python" VOKAPI_LIBRARY="$library" MPLBACKEND=Agg \
+  /usr/bin/python3 -m vokapi plot "$recording" -o "$picture" >/dev/null
+echo
+echo "picture of the recording (gaze over time, fixations, saccades, blinks, messages): $picture"

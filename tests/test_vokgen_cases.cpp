@@ -76,6 +76,7 @@ TEST(VokgenCases, EveryCaseIsWrittenIntoTheFolder) {
                                             "two-blinks-in-saccade.vok",
                                             "samples-between-blocks.vok",
                                             "gap-in-block.vok",
+                                            "experiment-messages.vok",
                                             "truncated-tail.vok",
                                             "damaged-compressed-body.vok",
                                             "bad-magic.vok"};
@@ -105,7 +106,7 @@ TEST(VokgenCases, ReadableCasesOpenStrictlyWithoutChecksAndSilently) {
     test::TempDir dir;
     for (const char* name : {"sound.vok", "events-after-block-end.vok", "block-end-start-same-ms.vok",
                              "orphan-blink-end.vok", "sblink-without-eblink.vok", "two-blinks-in-saccade.vok",
-                             "samples-between-blocks.vok", "gap-in-block.vok"}) {
+                             "samples-between-blocks.vok", "gap-in-block.vok", "experiment-messages.vok"}) {
         Opened o = openCase(dir, name, 0);
         ASSERT_NE(o.file, nullptr) << name << ": " << o.log;
         EXPECT_EQ(o.err, 0) << name;

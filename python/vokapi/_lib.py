@@ -12,7 +12,7 @@ import os
 import sys
 import threading
 from ctypes import (CFUNCTYPE, POINTER, Structure, c_char, c_char_p, c_double, c_float, c_int, c_int16,
-                    c_size_t, c_uint, c_uint8, c_uint16, c_uint32, c_uint64, c_void_p)
+                    c_int64, c_size_t, c_uint, c_uint8, c_uint16, c_uint32, c_uint64, c_void_p)
 
 log = logging.getLogger("vokapi")
 
@@ -218,11 +218,42 @@ class RawColumns(Structure):
         "pupilCr", "cr2Area", "rawCr2")]
 
 
+VOKEXT_GRID_BLOCKS = 0
+VOKEXT_GRID_CONTINUOUS = 1
+
+
+class GridSegment(Structure):
+    _fields_ = [
+        ("firstTimeMs", c_double),
+        ("stepMs", c_double),
+        ("firstRow", c_uint64),
+        ("rows", c_uint64),
+        ("firstKey", c_uint64),
+        ("rate", c_float),
+        ("firstBlockPosition", c_uint32),
+        ("lastBlockPosition", c_uint32),
+        ("firstPosition", c_uint32),
+        ("endPosition", c_uint32),
+        ("samples", c_uint32),
+    ]
+
+
+class GridCursor(Structure):
+    _fields_ = [
+        ("segment", c_uint32),
+        ("lastPosition", c_uint32),
+        ("lastRow", c_int64),
+        ("unplaced", c_uint64),
+        ("started", c_uint32),
+    ]
+
+
 # The records the layout test compares with the compiled headers.
 RECORDS = {
     "Sample": Sample, "LString": LString, "Event": Event, "RecordingInfo": RecordingInfo,
     "FloatData": FloatData, "Trial": Trial, "BookMark": BookMark,
     "VOKEXT_SampleColumns": SampleColumns, "VOKEXT_Batch": Batch, "VOKEXT_RawColumns": RawColumns,
+    "VOKEXT_GridSegment": GridSegment, "VOKEXT_GridCursor": GridCursor,
 }
 
 # --------------------------------------------------------------------------
@@ -309,6 +340,8 @@ _declare("vokext_rewind", c_int, VOKFileP)
 _declare("vokext_get_trial_range", c_int, VOKFileP, c_int, POINTER(c_uint32), POINTER(c_uint32))
 _declare("vokext_calculate_ppd", c_int, c_float, c_float, c_void_p, c_uint32, c_int, c_void_p, c_void_p)
 _declare("vokext_raw_values", c_int, VOKFileP, c_void_p, c_uint32, c_int, POINTER(RawColumns))
+_declare("vokext_grid_plan", c_int64, VOKFileP, c_uint32, c_void_p, c_uint32)
+_declare("vokext_grid_rows", c_int, VOKFileP, c_void_p, c_uint32, POINTER(GridCursor), c_void_p, c_size_t, c_void_p)
 
 # --------------------------------------------------------------------------
 # The library's diagnostics, routed to the "vokapi" logger.  While a call of

@@ -380,7 +380,13 @@ class TrialHeader:
 class Trial:
     """One trial: a stretch of the item stream (``first`` .. ``end`` - 1, item
     positions).  ``samples()`` and ``events()`` take the same arguments as the
-    recording's and give the rows of the items inside the stretch."""
+    recording's and give the rows of the items inside the stretch; with the
+    analysis options of ``Recording.samples()`` (grid, blinks, units ...)
+    they are the rows of the recording's table whose ``trial`` is this
+    trial's number.  ``identifier`` is the text of the message that began the
+    trial (None when a block start began it); ``variables`` the ``name
+    value`` pairs of its messages that begin with the ``variables`` prefix
+    given to ``Recording.trials()`` (numbers parsed)."""
 
     def __init__(self, recording, number, header, first, end):
         self._recording = recording
@@ -388,12 +394,17 @@ class Trial:
         self.header = header
         self.first = first
         self.end = end
+        self.identifier = None
+        self.variables = {}
 
-    def samples(self, columns=None, raw=False, as_frame=False):
+    def samples(self, columns=None, raw=False, as_frame=False, **options):
+        if options:
+            from ._analysis import trial_samples
+            return trial_samples(self._recording, self, columns, raw, as_frame, options)
         return self._recording._trial_samples(self, columns, raw, as_frame)
 
-    def events(self, raw=False, as_frame=False):
-        return self._recording._trial_events(self, raw, as_frame)
+    def events(self, raw=False, as_frame=False, trial_column=False):
+        return self._recording._trial_events(self, raw, as_frame, trial_column)
 
     def messages(self, as_frame=False):
         return _messages_of(self.events(as_frame=False), as_frame)
@@ -431,6 +442,7 @@ class Recording:
         self.path = path
         self._encoding = text_encoding
         self._identifiers = None
+        self._variables = None
         self._cache = {}
         self._blocks = None
         with L.collected_log():
@@ -581,7 +593,8 @@ class Recording:
                              batch.unreadable)
 
     # ---- samples ----
-    def samples(self, columns=None, raw=False, as_frame=False):
+    def samples(self, columns=None, raw=False, as_frame=False, *, grid=None, blinks=None, blink_padding=(50, 50),
+                units="px", deg_source="resolution", display=None, trial_column=False):
         """All samples of the recording, in stream order.
 
         columns: names of the columns (default ``DEFAULT_SAMPLE_COLUMNS``;
@@ -600,7 +613,51 @@ class Recording:
             ``Recording.raw_values``); with ``as_frame`` the named columns
             with their markers and ``time`` as the integer ms.
         as_frame: a pandas DataFrame instead of a NumPy structured array.
+
+        Analysis options (each needs raw=False):
+
+        grid: None (default) one row per sample, as served.  "regular": one
+            row per step of the block's rate from each block's first sample
+            to its last (time = first + k / rate, exact: .5 ms at 2000 Hz),
+            the rows of missing samples empty; "continuous": consecutive
+            blocks at one rate also joined by the empty rows between them.
+            Empty rows: NaN in the float columns, <NA> in the word columns
+            and ``position`` of a DataFrame (in a NumPy array the words hold
+            0x8000 and ``position`` 0xFFFFFFFF), ``flags`` 0.  A boolean
+            column ``valid`` (added with any analysis option) is True on the
+            rows that hold a recorded sample (False on empty rows and on the
+            placeholder samples that consistency=2 fills gaps with).  Samples that land on no row (outside
+            every block in the "regular" grid, or two in one step) are left
+            out with a warning on the "vokapi" logger.
+        blinks: "nan" sets each eye's gaze, pupil, head-referenced and
+            velocity columns to NaN inside that eye's blinks (the blink
+            events of the recording, start and end joined as in
+            ``events()``) widened by ``blink_padding`` = (before_ms,
+            after_ms), default (50, 50); the column ``in_blink`` is True on
+            the rows blanked for either eye.  A blink without an end ends at
+            its start.
+        units: "px" (default) or "deg": gaze (``*_gaze_x/_y``) in degrees of
+            visual angle from the display centre, x to the right and y
+            downwards as the pixels, by ``deg_source``:
+            "resolution" (default): each sample's own resolution fields
+            (pixels per degree as the tracker wrote them), the default
+            because the tracker works them out for every sample from its
+            calibration and the eye's position, with nothing to measure;
+            "display": the geometry of ``display`` (a ``vokapi.Display``)
+            through the library's physical setup and pixels-per-degree
+            calls (process-wide state, reset by this call), for recordings
+            without resolution fields; it needs head-referenced positions in
+            the samples.  A sample with no resolution gives NaN.  The
+            display centre comes from ``display`` when given, else from the
+            recording's "DISPLAY_COORDS" message.
+        trial_column: adds ``trial``, the number of the trial (of the last
+            ``trials()`` call) each row lies in (<NA> / -1 outside every
+            trial; an empty grid row by its time).
         """
+        from ._analysis import _Options, samples as analysed
+        options = _Options(self, raw, grid, blinks, blink_padding, units, deg_source, display, trial_column)
+        if not options.plain:
+            return analysed(self, columns, as_frame, options)
         if raw and not as_frame:
             if columns is not None:
                 raise ValueError("raw=True without as_frame gives the whole Sample records; leave columns out")
@@ -614,7 +671,7 @@ class Recording:
         return self._read_samples(names, raw, "struct")[0]
 
     # ---- events ----
-    def events(self, raw=False, as_frame=False):
+    def events(self, raw=False, as_frame=False, trial_column=False):
         """Fixations, saccades and blinks (start and end records joined, one
         row per eye), messages, buttons and inputs, as one table.
 
@@ -632,8 +689,14 @@ class Recording:
         raw=True gives the event records as the library serves them instead
         (every event item, in stream order, unjoined: dtype
         ``vokapi.EVENT_DTYPE`` plus ``text`` and ``position``).
+
+        trial_column=True adds ``trial``, the number of the trial (of the last
+        ``trials()`` call) each row lies in (<NA> / -1 outside every trial).
         """
         records = self._read_events()
+        if trial_column:
+            from ._analysis import events_with_trials
+            return events_with_trials(self, records, raw, as_frame)
         return _events_output(records, raw, as_frame)
 
     def messages(self, as_frame=False):
@@ -684,7 +747,7 @@ class Recording:
             yield Item(code, kind, record, text)
 
     # ---- trials ----
-    def trials(self, start=None, end=None):
+    def trials(self, start=None, end=None, variables=None):
         """Splits the recording into trials and returns them (list of
         ``Trial``).  A trial runs from a message containing ``start`` to one
         containing ``end``; a start of "inPut_type_N" splits by input values
@@ -692,8 +755,17 @@ class Recording:
         earlier call stay; with none ever set each recording block is a
         trial.  A block start can also begin a short trial of the items before
         the block's first start message, as the library's trial rules have it.  Trials keep the recording's rows: ``trial.samples()`` is
-        the part of ``rec.samples()`` inside the trial."""
+        the part of ``rec.samples()`` inside the trial.
+
+        variables: a message prefix such as "VAR": the messages of a trial
+        that begin with it carry ``name value`` pairs ("VAR condition 3 side
+        left"), found in ``trial.variables`` and ``trial_table()``; kept for
+        later calls like the identifiers."""
         h = self._h()
+        if variables is not None:
+            if not isinstance(variables, str) or not variables.strip():
+                raise ValueError(f"variables must be a message prefix such as 'VAR', not {variables!r}")
+            self._variables = variables
         with L.collected_log(), L.quiet_stdout():
             if start is not None or end is not None:
                 # The library keeps the texts by pointer: they live with the recording.
@@ -711,7 +783,19 @@ class Recording:
                 L.lib.vokext_get_trial_range(h, k, byref(first), byref(stop))
                 result.append(Trial(self, k, TrialHeader(header), first.value, stop.value))
         self._cache = {}
+        from ._analysis import trial_info
+        for t in result:
+            t.identifier, t.variables = trial_info(self, t, self._variables)
         return result
+
+    def trial_table(self, start=None, end=None, variables=None):
+        """One row per trial (a DataFrame): ``number``, ``start_time``,
+        ``end_time``, ``duration`` (ms), ``identifier`` (the text of the
+        message that began it, None for a block start) and one column per
+        variable (see ``trials()``), a number where the value is one, <NA> /
+        NaN / None in trials without it.  Arguments as ``trials()``."""
+        from ._analysis import trial_table
+        return trial_table(self, self.trials(start, end, variables), self._variables)
 
     def _cached(self, key, make):
         if key not in self._cache:
@@ -739,10 +823,13 @@ class Recording:
             return _frame_of_samples(part, raw, part_of("flags"), part_of("head_data_type"))
         return _table(part, False)
 
-    def _trial_events(self, trial, raw, as_frame):
+    def _trial_events(self, trial, raw, as_frame, trial_column=False):
         self._h()
-        records = self._cached(("events",), self._read_events)
-        return _events_output(records.slice(trial.first, trial.end), raw, as_frame)
+        records = self._cached(("events",), self._read_events).slice(trial.first, trial.end)
+        if trial_column:
+            from ._analysis import with_trial_number
+            return with_trial_number(_event_columns(records, raw), trial.number, as_frame)
+        return _events_output(records, raw, as_frame)
 
     # ---- derived measures ----
     def raw_values(self, records, eye, raw=False):
@@ -827,14 +914,18 @@ def _frame_of_samples(cols, raw, flags=None, head_data_type=None):
     return pd.DataFrame(data, copy=False)
 
 
-def _events_output(records, raw, as_frame):
+def _event_columns(records, raw):
     if raw:
         cols = {name: records.events[name] for name in EVENT_DTYPE.names if name != "message"}
         cols["text"] = np.array(records.texts, dtype=object)
         cols["position"] = records.positions
         cols["extra"] = records.extra != 0
-        return _table(cols, as_frame)
-    return _table(_event_table(records, records.joined()), as_frame)
+        return cols
+    return _event_table(records, records.joined())
+
+
+def _events_output(records, raw, as_frame):
+    return _table(_event_columns(records, raw), as_frame)
 
 
 _EYE_NAMES = {1: "left", 2: "right", 3: "both"}

@@ -191,6 +191,28 @@ int main(void) {
     MEMBER(VOKEXT_RawColumns, cr2Area);
     MEMBER(VOKEXT_RawColumns, rawCr2);
     printf("}}");
+    printf(", \"VOKEXT_GridSegment\": {\"size\": %u, \"offsets\": {", (unsigned)sizeof(VOKEXT_GridSegment));
+    first = 1;
+    MEMBER(VOKEXT_GridSegment, firstTimeMs);
+    MEMBER(VOKEXT_GridSegment, stepMs);
+    MEMBER(VOKEXT_GridSegment, firstRow);
+    MEMBER(VOKEXT_GridSegment, rows);
+    MEMBER(VOKEXT_GridSegment, firstKey);
+    MEMBER(VOKEXT_GridSegment, rate);
+    MEMBER(VOKEXT_GridSegment, firstBlockPosition);
+    MEMBER(VOKEXT_GridSegment, lastBlockPosition);
+    MEMBER(VOKEXT_GridSegment, firstPosition);
+    MEMBER(VOKEXT_GridSegment, endPosition);
+    MEMBER(VOKEXT_GridSegment, samples);
+    printf("}}");
+    printf(", \"VOKEXT_GridCursor\": {\"size\": %u, \"offsets\": {", (unsigned)sizeof(VOKEXT_GridCursor));
+    first = 1;
+    MEMBER(VOKEXT_GridCursor, segment);
+    MEMBER(VOKEXT_GridCursor, lastPosition);
+    MEMBER(VOKEXT_GridCursor, lastRow);
+    MEMBER(VOKEXT_GridCursor, unplaced);
+    MEMBER(VOKEXT_GridCursor, started);
+    printf("}}");
     printf("}\n");
     return 0;
 }

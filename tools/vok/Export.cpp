@@ -286,14 +286,6 @@ void Exporter::eventRow(int kind, int eye, const Event* start, const Event* end,
     w.end();
 }
 
-// A message from the extra message file, as the text after its time: the
-// blank that separates the two and the line end are left out.
-std::string_view extraMessageText(std::string_view text) {
-    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.remove_suffix(1);
-    if (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
-    return text;
-}
-
 void Exporter::pointRow(Table table, const Event& e, int trial, int block, bool extra) {
     RowWriter& w = *writer(table);
     w.begin();

@@ -124,4 +124,10 @@ std::string_view messageText(const Event& event) {
     return std::string_view(text, ::strnlen(text, declared));
 }
 
+std::string_view extraMessageText(std::string_view text) {
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.remove_suffix(1);
+    if (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
+    return text;
+}
+
 }  // namespace voktool

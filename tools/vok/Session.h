@@ -77,4 +77,8 @@ std::string describeOpenFailure(const std::vector<std::string>& diagnostics);
 // Text of a message event (its stored length, bounded by the library's NUL).
 std::string_view messageText(const Event& event);
 
+// A message from the extra message file, as the text after its time: the
+// blank that separates the two and the line end are left out.
+std::string_view extraMessageText(std::string_view text);
+
 }  // namespace voktool

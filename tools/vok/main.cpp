@@ -11,6 +11,7 @@
 #include <fmt/format.h>
 
 #include "Batch.h"
+#include "BidsCommand.h"
 #include "Commands.h"
 
 using namespace voktool;
@@ -133,6 +134,45 @@ EXIT STATUS
   2  the command line is wrong
 )VOK";
 
+constexpr const char* kBidsFooter = R"VOK(
+DESCRIPTION
+  Writes the recordings into the BIDS dataset DATASET: per recording the
+  task's events (one row per trial) and, per recorded eye, the samples on
+  the regular grid of the block's rate (_physio.tsv.gz, n/a where no sample
+  is) and the eye's fixations, saccades and blinks with every message,
+  button and input (_physioevents.tsv.gz), each with its JSON sidecar; and
+  dataset_description.json and participants.tsv.  Eye 1 is the left eye,
+  eye 2 the right.  A recording whose blocks change rate (or whose grid
+  breaks) is split into parts: recording-eye1, recording-eye1seg2, ...
+
+  Each recording's subject, session, task and run come from --map TABLE
+  (tab-separated, a header line naming path, sub and any of ses, task, run),
+  or --pattern '{sub}_{task}_{run}.vok' matched against the file name, or
+  else the subject is the file's stem with everything but letters and
+  digits removed; --task and --session fill in what is not given.  Two
+  recordings with the same name are an error before anything is written.
+
+  The display (ScreenSize, ScreenDistance in metres, ScreenOrigin) must be
+  given, by options or --display FILE.json (options win); ScreenResolution
+  comes from the options, else from the recording's DISPLAY_COORDS
+  messages.  Without them the command fails, unless --custom-coordinates
+  writes SampleCoordinateSystem "custom".
+
+  Files are written under temporary names and renamed when the recording is
+  complete.  A recording already in the dataset is replaced only with
+  --overwrite; other files in the dataset are left alone.
+
+EXAMPLES
+  vok bids --task reading --screen-size 0.53,0.30 --screen-distance 0.6       --screen-origin top,left -o dataset/ data/
+  vok bids --pattern '{sub}_{ses}_{task}.vok' --display display.json -o ds/ data/
+  vok bids --map subjects.tsv --display display.json -j 2 -o ds/ data/
+
+EXIT STATUS
+  0  every recording was converted
+  1  a recording could not be read or written (the others are converted)
+  2  the command line, the naming or the display is wrong (nothing written)
+)VOK";
+
 void addOpenOptions(CLI::App* cmd, OpenOptions& o) {
     cmd->add_option("--consistency", o.consistency, "Consistency checks: 0 none, 1 check, 2 check and repair, 3 as 1")
         ->check(CLI::Range(0, 3))
@@ -249,6 +289,14 @@ int main(int argc, char** argv) {
     checkCmd->add_flag("--json", check.json, "One JSON document")->excludes(q);
     checkCmd->footer(std::string(kCheckFooter) + kBatchFooter);
 
+    // ---- bids ----
+    BidsCommandLine bids;
+    CLI::App* bidsCmd = app.add_subcommand("bids", "Write recordings as a BIDS dataset of eye-tracking data");
+    addBatch(bidsCmd);
+    addBidsOptions(bidsCmd, bids);
+    addOpenOptions(bidsCmd, bids.options.open);
+    bidsCmd->footer(std::string(kBidsFooter) + kOpenFooter + kBatchFooter);
+
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
@@ -262,6 +310,10 @@ int main(int argc, char** argv) {
     jobs = resolveJobs(jobs);
 
     try {
+        if (*bidsCmd) {
+            finishOpenOptions(bids.options.open, bidsCmd);
+            return runBids(bids, inputs, jobs, progress, out);
+        }
         if (*exportCmd) {
             ex.format = format == "tsv" ? Format::Tsv : format == "jsonl" ? Format::Jsonl : Format::Csv;
             ex.progress = progress;

@@ -33,6 +33,7 @@ struct BlinkPlan {
     std::uint32_t last = 0;
     bool leftStartLost = false;  // the left eye's SBLINK record is not written
     bool leftEndLost = false;    // the left eye's EBLINK record is not written
+    bool eyes[2] = {true, true};  // the eyes that blink (left, right)
 };
 
 // A fixation (from == to) or a saccade, for both eyes.
@@ -54,6 +55,11 @@ struct BlockPlan {
     // Samples left out, inclusive; none when missingFirst > missingLast.
     std::uint32_t missingFirst = 1;
     std::uint32_t missingLast = 0;
+    std::uint16_t sampleGroups = kSampleGroups;  // of the block start and its samples
+    // The trial messages (empty: "TRIAL_START <trial>" at the block start and
+    // "TRIAL_END 0" at the last sample) and further messages.
+    std::string trialStart, trialEnd;
+    std::vector<std::pair<std::uint32_t, std::string>> messages;
 };
 
 // Fixations and saccades of one block; the saccades at +800 and +1600 hold
@@ -115,14 +121,17 @@ public:
 
     // Start records, samples with their events, end records.
     void block(const BlockPlan& b) {
-        openBlock(b.start);
+        openBlock(b.start, b.sampleGroups);
         struct Pending {
             std::uint32_t at;  // written after the sample of this time
             std::function<void()> write;
         };
         std::vector<Pending> pending;
         const std::uint32_t lastSample = b.end - kPeriodMs;
-        pending.push_back({b.start, [this, &b] { message(b.start, "TRIAL_START " + std::to_string(b.trial)); }});
+        if (b.trialStart.empty())
+            pending.push_back({b.start, [this, &b] { message(b.start, "TRIAL_START " + std::to_string(b.trial)); }});
+        for (const auto& [at, text] : b.messages)
+            pending.push_back({at, [this, at = at, &text = text] { message(at, text); }});
         for (const PhasePlan& ph : b.phases) {
             // The parser reports a start a few samples after it happened.
             if (ph.writeStart)
@@ -135,7 +144,10 @@ public:
             }
             if (ph.writeEnd) pending.push_back({ph.last, [this, &ph] { phaseEnd(ph, ph.last); }});
         }
-        pending.push_back({lastSample, [this, lastSample] { message(lastSample, "TRIAL_END 0"); }});
+        if (b.trialEnd.empty())
+            pending.push_back({lastSample, [this, lastSample] { message(lastSample, "TRIAL_END 0"); }});
+        else
+            pending.push_back({lastSample, [this, lastSample, &b] { message(lastSample, b.trialEnd); }});
         std::stable_sort(pending.begin(), pending.end(),
                          [](const Pending& x, const Pending& y) { return x.at < y.at; });
 
@@ -148,7 +160,7 @@ public:
         closeBlock(b.end);
     }
 
-    void openBlock(std::uint32_t time) {
+    void openBlock(std::uint32_t time, std::uint16_t groups = kSampleGroups) {
         BlockStartSpec s;
         s.time = time;
         s.sampleRate = kRate;
@@ -156,7 +168,7 @@ public:
         s.velocityScale = 10;
         s.recordingMode = 1;
         s.filter = 2;
-        s.flags = kSampleGroups;
+        s.flags = groups;
         s.eye = Eye::Both;
         startSamples(s);
         s.flags = 0x0E00;
@@ -179,8 +191,10 @@ public:
                 break;
             }
         }
-        bool blink = false;
-        for (const BlinkPlan& bl : ph->blinks) blink = blink || (t >= bl.first && t <= bl.last);
+        bool blinks[2] = {false, false};
+        for (const BlinkPlan& bl : ph->blinks) {
+            for (int e = 0; e < 2; ++e) blinks[e] = blinks[e] || (bl.eyes[e] && t >= bl.first && t <= bl.last);
+        }
         Point gaze = ph->to;
         if (ph->saccade && t <= ph->last) {
             const double f = static_cast<double>(t - ph->first) / static_cast<double>(ph->last - ph->first);
@@ -188,11 +202,12 @@ public:
         }
 
         SampleSpec s;
-        s.flags = static_cast<std::uint16_t>(VOK_SAMPLE_LEFT | VOK_SAMPLE_RIGHT | kSampleGroups);
+        s.flags = static_cast<std::uint16_t>(VOK_SAMPLE_LEFT | VOK_SAMPLE_RIGHT | b.sampleGroups);
         s.time = t;
         s.timeForm = fullTimeNext_ ? TimeForm::Full : TimeForm::Increment;
         fullTimeNext_ = false;
         for (int e = 0; e < 2; ++e) {
+            const bool blink = blinks[e];
             // A little tremor around the planned point.
             const double jx = 0.4 * (static_cast<int>((t * 37u + 11u * static_cast<unsigned>(e)) % 7u) - 3);
             const double jy = 0.4 * (static_cast<int>((t * 53u + 5u * static_cast<unsigned>(e)) % 5u) - 2);
@@ -202,6 +217,11 @@ public:
             s.pupilX[e] = toStoredPlain(blink ? kMissing : g.x * 3.0 - 2900.0);
             s.pupilY[e] = toStoredPlain(blink ? kMissing : g.y * 3.0 - 1600.0);
             s.pupilSize[e] = toStoredPlain(blink ? 0.0 : kPupilSize[e] + static_cast<double>((t / 8u) % 30u));
+            // Head-referenced: the direction of the gaze point on a display
+            // 530 x 300 mm at 600 mm (1920 x 1080 pixels), in units of
+            // 15000 / 600 per mm.
+            s.headRefX[e] = toStoredPlain(blink ? kMissing : (g.x * 530.0 / 1919.0 - 265.0) * 25.0);
+            s.headRefY[e] = toStoredPlain(blink ? kMissing : (g.y * 300.0 / 1079.0 - 150.0) * 25.0);
         }
         s.resolutionX = storedGaze(kPixelsPerDegree);
         s.resolutionY = storedGaze(kPixelsPerDegree - 0.4);
@@ -242,7 +262,7 @@ public:
 
     void blinkStartRecords(const BlinkPlan& bl) {
         for (int e = 0; e < 2; ++e) {
-            if (e == 0 && bl.leftStartLost) continue;
+            if ((e == 0 && bl.leftStartLost) || !bl.eyes[e]) continue;
             EyeEventSpec s;
             s.startTime = bl.first;
             s.eye = eyeOf(e);
@@ -252,7 +272,7 @@ public:
 
     void blinkEndRecords(const BlinkPlan& bl) {
         for (int e = 0; e < 2; ++e) {
-            if (e == 0 && bl.leftEndLost) continue;
+            if ((e == 0 && bl.leftEndLost) || !bl.eyes[e]) continue;
             EyeEventSpec s;
             s.startTime = bl.first;
             s.endTime = bl.last;
@@ -366,6 +386,34 @@ std::vector<std::uint8_t> gapInBlock() {
     return w.fileBytes();
 }
 
+// An experiment's session: trials marked by neutral messages that carry the
+// trial's variables, the display's pixel rectangle, head-referenced positions
+// in block 1, one blink of the right eye alone, and block 2 without the
+// resolution group.
+std::vector<std::uint8_t> experimentMessages() {
+    BlockPlan b1 = standardBlock(kBlock1, 1);
+    BlockPlan b2 = standardBlock(kBlock2, 2);
+    b1.sampleGroups = kSampleGroups | VOK_SAMPLE_HEADREF;
+    b2.sampleGroups = kSampleGroups & ~VOK_SAMPLE_RESOLUTION;
+    b1.phases[7].blinks[0].eyes[0] = false;
+    b1.trialStart = b2.trialStart = "TRIAL_START";
+    b1.trialEnd = "TRIAL_END 1";
+    b2.trialEnd = "TRIAL_END 2";
+    b1.messages = {{kBlock1, "DISPLAY_COORDS 0 0 1919 1079"},
+                   {kBlock1 + 20, "TRIAL_START 1"},
+                   {kBlock1 + 30, "VAR condition 3 side left"},
+                   {kBlock1 + 500, "VAR delay 12.5"},
+                   {kBlock1 + 1200, "RESPONSE"}};
+    b2.messages = {{kBlock2 + 20, "TRIAL_START 2"},
+                   {kBlock2 + 30, "VAR condition 5"},
+                   {kBlock2 + 40, "VAR side right delay n/a practice 1"}};
+    CaseWriter w;
+    w.block(b1);
+    w.block(b2);
+    w.endOfRecords();
+    return w.fileBytes();
+}
+
 std::vector<std::uint8_t> truncatedTail() {
     CaseWriter w;
     writeSound(w);
@@ -447,6 +495,10 @@ const CaseEntry kCases[] = {
     {"gap-in-block.vok",
      "the 20 samples of 2100-2138 are missing from block 1",
      gapInBlock},
+    {"experiment-messages.vok",
+     "trials TRIAL_START n .. TRIAL_END n with VAR messages, DISPLAY_COORDS 0 0 1919 1079 at 1000, head-referenced "
+     "positions in block 1 only, the blink of 2614-2738 of the right eye only, block 2 without resolution",
+     experimentMessages},
     {"truncated-tail.vok",
      "the file ends in the middle of the sample at 5000",
      truncatedTail},

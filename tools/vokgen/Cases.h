@@ -5,7 +5,8 @@
 // Every case is the same two-block session (500 Hz, both eyes, gaze scale
 // 10): blocks at 1000-3000 ms and 4000-6000 ms, each with fixations, two
 // saccades with a blink inside, and a trial message pair.  Each case changes
-// that session in one way only; its description says how and where.
+// that session in one way only (the experiment case marks it up as an
+// experiment program would); its description says how and where.
 #pragma once
 
 #include <cstdint>
