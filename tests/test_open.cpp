@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "load/VOKFile.h"
+#include "nav/VOKFile.h"
 #include "platform/Platform.h"
 #include "support/TestSupport.h"
 
@@ -127,13 +127,13 @@ TEST(Open, ConsistencyBitsSetTheOptions) {
     int err = 0;
     VOKFile* f = vok_open_file(path.c_str(), 6, 1, 1, &err);
     ASSERT_NE(f, nullptr);
-    EXPECT_TRUE(f->repair);
-    EXPECT_TRUE(f->options.tolerant());
+    EXPECT_TRUE(f->recording.options.repair());
+    EXPECT_TRUE(f->recording.options.tolerant());
     vok_close_file(f);
     f = vok_open_file(path.c_str(), 0x18 | 1, 1, 1, &err);
     ASSERT_NE(f, nullptr);
-    EXPECT_FALSE(f->repair);
-    EXPECT_TRUE(f->reader.messageTimeOffsets);
+    EXPECT_FALSE(f->recording.options.repair());
+    EXPECT_TRUE(f->recording.reader.messageTimeOffsets);
     vok_close_file(f);
 }
 
@@ -143,18 +143,18 @@ TEST(Open, ResolutionOverridePairIsSharedAcrossOpens) {
     int err = 0;
     VOKFile* first = vok_open_file(path.c_str(), 0, 1, 1, &err);
     ASSERT_NE(first, nullptr);
-    EXPECT_EQ(first->resolutionOverride[0], 1e8f);
+    EXPECT_EQ(first->recording.resolutionOverride[0], 1e8f);
     const float pair[2] = {40.0f, 41.0f};
     VOKFile* second = vok_open_file_ex(path.c_str(), 0, 1, 1, pair, &err);
     ASSERT_NE(second, nullptr);
     // The first file sees the values of the most recent open that set them.
-    EXPECT_EQ(first->resolutionOverride[0], 40.0f);
-    EXPECT_EQ(first->resolutionOverride[1], 41.0f);
+    EXPECT_EQ(first->recording.resolutionOverride[0], 40.0f);
+    EXPECT_EQ(first->recording.resolutionOverride[1], 41.0f);
     VOKFile* third = vok_open_file_ex(path.c_str(), 0, 1, 1, nullptr, &err);
-    EXPECT_EQ(first->resolutionOverride[0], 40.0f) << "a null pointer leaves the pair";
+    EXPECT_EQ(first->recording.resolutionOverride[0], 40.0f) << "a null pointer leaves the pair";
     VOKFile* fourth = vok_open_file(path.c_str(), 0, 1, 1, &err);
-    EXPECT_EQ(first->resolutionOverride[0], 1e8f) << "vok_open_file resets the pair";
-    EXPECT_EQ(first->resolutionOverride[1], 1e8f);
+    EXPECT_EQ(first->recording.resolutionOverride[0], 1e8f) << "vok_open_file resets the pair";
+    EXPECT_EQ(first->recording.resolutionOverride[1], 1e8f);
     for (VOKFile* f : {first, second, third, fourth}) vok_close_file(f);
 }
 
@@ -189,7 +189,7 @@ TEST(Open, NonAsciiNamesOpenAsUtf8) {
         EXPECT_EQ(err, 0);
         EXPECT_EQ(capture.text(), test::kWindows ? "fname = " + name + " \n" : "");
         if (f != nullptr) {
-            EXPECT_EQ(f->tempFileName.empty(), magic == vokgen::Magic::Plain7700);
+            EXPECT_EQ(f->recording.tempFileName.empty(), magic == vokgen::Magic::Plain7700);
             EXPECT_EQ(vok_get_next_data(f), 0);
             vok_close_file(f);
         }

@@ -8,7 +8,7 @@
 
 #include <cstdint>
 
-#include "core/Compiler.h"
+#include "platform/Compiler.h"
 
 namespace vok::fault {
 
