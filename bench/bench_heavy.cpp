@@ -11,7 +11,7 @@
 #include <string>
 
 #include "FuzzCorpus.h"
-#include "load/VOKFile.h"
+#include "nav/VOKFile.h"
 #include "vokapi.h"
 
 namespace {
@@ -56,9 +56,9 @@ void BM_Heavy(benchmark::State& state) {
             break;
         }
         while (vok_get_next_data(file) != 0) vok_get_float_data(file);
-        vok_set_trial_identifier(file, "TRIALID", "TRIAL_RESULT");
+        vok_set_trial_identifier(file, "TRIAL_START", "TRIAL_END");
         for (int t = 0; t < vok_get_trial_count(file); ++t) vok_jump_to_trial(file, t);
-        megabytes = static_cast<double>(file->bodySize) / 1e6;
+        megabytes = static_cast<double>(file->recording.bodySize) / 1e6;
         vok_close_file(file);
         seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     }

@@ -16,7 +16,7 @@
 #include "format/InputStream.h"
 #include "format/RecordDecoder.h"
 #include "load/ItemIndex.h"
-#include "load/VOKFile.h"
+#include "nav/VOKFile.h"
 #include "vokapi.h"
 
 namespace {
@@ -92,12 +92,12 @@ void BM_MinimalDecodeLoop(benchmark::State& state) {
             vok::ItemEntry entry{};
             entry.position = position;
             if (tag == vok::kTagSample) {
-                vok::decodeSample(reader, &s, 0);
+                vok::decodeSample(reader, s, 0);
                 entry.code = SAMPLE_TYPE;
                 entry.timeHalfMs = 2ull * s.time;
             } else {
                 e = Event{};
-                vok::decodeEvent(reader, &e);
+                vok::decodeEvent(reader, e);
                 entry.code = static_cast<std::uint16_t>(e.type);
                 entry.timeHalfMs = 2ull * e.startTime;
             }
@@ -119,8 +119,8 @@ void BM_Open(benchmark::State& state) {
     timed(state, plainRead(), [&] {
         int err = 0;
         VOKFile* f = vok_open_file(path.c_str(), 0, 1, 1, &err);
-        items = f->index.size();
-        indexBytes = f->index.capacity() * sizeof(vok::ItemEntry);
+        items = f->recording.items.index.size();
+        indexBytes = f->recording.items.index.capacity() * sizeof(vok::ItemEntry);
         vok_close_file(f);
     });
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * fileSize(path)));
@@ -135,11 +135,11 @@ void walk(benchmark::State& state, bool velocities) {
     vok_set_log_function(quiet);
     int err = 0;
     VOKFile* f = vok_open_file(vokbench::hourRecording().c_str(), 0, 1, 1, &err);
-    f->computeVelocities = velocities;
+    f->decoder.setComputeVelocities(velocities);
     std::size_t items = 0, samples = 0;
     timed(state, plainRead(), [&] {
-        f->cursor = 0;
-        f->currentRecording = nullptr;
+        f->cursor.position = 0;
+        f->cursor.currentRecording = nullptr;
         items = samples = 0;
         int type;
         while ((type = vok_get_next_data(f)) != 0) {

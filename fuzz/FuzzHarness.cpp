@@ -9,6 +9,7 @@
 #include <deque>
 
 #include "FuzzCorpus.h"
+#include "vokapi_ext.h"
 
 namespace vokfuzz {
 
@@ -60,17 +61,14 @@ void writeFile(const std::string& path, const std::vector<std::uint8_t>& bytes) 
     if (std::fclose(f) != 0 || !ok) std::abort();
 }
 
-VOKFile* openRecording(const std::vector<std::uint8_t>& recording, std::uint8_t options, int extraEvents) {
-    const std::string path = scratchPath(".vok");
-    writeFile(path,
-              (options & vokgen::kFuzzCompress) != 0 ? vokgen::compressRecordStream(recording) : recording);
+VOKFile* openRecording(std::vector<std::uint8_t>& recording, std::uint8_t options, int extraEvents) {
+    if ((options & vokgen::kFuzzCompress) != 0) recording = vokgen::compressRecordStream(recording);
     const int consistency = options & 0x1F;
     const int loadEvents = ((options & 0x20) != 0 ? 0 : 1) | extraEvents;
     const int loadSamples = (options & 0x40) != 0 ? 0 : 1;
     int err = 7;
-    VOKFile* file = vok_open_file(path.c_str(), consistency, loadEvents, loadSamples, &err);
+    VOKFile* file = vokext_open_memory(recording.data(), recording.size(), consistency, loadEvents, loadSamples, &err);
     if ((file == nullptr) != (err == -1) || (file != nullptr && err != 0)) std::abort();
-    std::remove(path.c_str());
     return file;
 }
 

@@ -1,6 +1,7 @@
 // What the fuzz targets share: reading numbers and texts off the front of
 // the input, a scratch file per process for the bytes the library opens by
-// name, opening with the options byte of the corpus layouts
+// name (extra message logs, lookup tables), opening recordings from memory
+// with the options byte of the corpus layouts
 // (tools/vokgen/FuzzCorpus.h), and a walk that checks it ends.
 #pragma once
 
@@ -44,10 +45,12 @@ std::string scratchPath(const std::string& suffix);
 // Writes bytes to path; aborts when that fails (the fuzzer cannot go on).
 void writeFile(const std::string& path, const std::vector<std::uint8_t>& bytes);
 
-// Opens recording bytes with the options byte of the corpus layouts (the
-// load-events argument is ored with extraEvents); null when the library
-// refuses them.  The scratch file is removed again.
-VOKFile* openRecording(const std::vector<std::uint8_t>& recording, std::uint8_t options, int extraEvents = 0);
+// Opens recording bytes from memory with the options byte of the corpus
+// layouts (the load-events argument is ored with extraEvents); null when the
+// library refuses them.  With the compress bit, recording is replaced by its
+// compressed form first.  The handle reads recording: keep it until the
+// handle is closed.
+VOKFile* openRecording(std::vector<std::uint8_t>& recording, std::uint8_t options, int extraEvents = 0);
 
 // Steps to the end, fetching every item's record and checking the record
 // matches the type the step returned.  Aborts when the walk does not end

@@ -9,7 +9,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::uint8_t options = in.u8();
     std::vector<std::uint8_t> scriptBytes(in.u8());
     in.bytes(scriptBytes.data(), scriptBytes.size());
-    VOKFile* file = vokfuzz::openRecording(in.rest(), options);
+    std::vector<std::uint8_t> recording = in.rest();
+    VOKFile* file = vokfuzz::openRecording(recording, options);
     vokfuzz::Input script(scriptBytes.data(), scriptBytes.size());
     if (file != nullptr) vokfuzz::runNavigationScript(file, script);
     vokfuzz::walk(file);

@@ -6,7 +6,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     vokfuzz::quiet();
     vokfuzz::Input in(data, size);
     const std::uint8_t options = in.u8();
-    VOKFile* file = vokfuzz::openRecording(in.rest(), options);
+    std::vector<std::uint8_t> recording = in.rest();
+    VOKFile* file = vokfuzz::openRecording(recording, options);
     vokfuzz::walk(file);
     vok_close_file(file);
     return 0;

@@ -29,6 +29,31 @@ extern "C" {
 #endif
 
 /* ------------------------------------------------------------------------ */
+/* Opening from memory                                                      */
+/* ------------------------------------------------------------------------ */
+
+/** Opens a recording held in memory: the `size` bytes at `data` are what a
+ *  ".vok" file would hold.  Arguments, result and error value are those of
+ *  vok_open_file(), and so is everything after: the same items, records,
+ *  messages and failures as a file open of the same bytes (the resolution
+ *  override is reset as there).  Close the handle with vok_close_file().
+ *
+ *  LIFETIME: the bytes are not copied.  They belong to the caller and must
+ *  stay valid and unchanged until vok_close_file() has returned, since
+ *  records are read from them again as the handle is walked.  A compressed
+ *  recording's body is inflated into memory owned by the handle; no
+ *  temporary file is made.
+ *
+ *  Extra message file (loadEvents & 2): a recording in memory has no folder
+ *  to look for "mb_messages.log" in, so only the file named by
+ *  vok_set_extra_message_file() is read, when one is set; otherwise there
+ *  are no extra messages.
+ *  @return a handle, or NULL with *err = -1 (the reason is logged); NULL
+ *  data with a nonzero size fails. */
+VOKAPI_EXPORT VOKFile* vokext_open_memory(const void* data, size_t size, int consistency, int loadEvents,
+                                          int loadSamples, int* err);
+
+/* ------------------------------------------------------------------------ */
 /* Bulk walk                                                                */
 /* ------------------------------------------------------------------------ */
 

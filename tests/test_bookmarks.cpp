@@ -5,7 +5,7 @@
 #include <memory>
 #include <vector>
 
-#include "load/VOKFile.h"
+#include "nav/VOKFile.h"
 #include "nav/Cursor.h"
 #include "support/TestSupport.h"
 
@@ -36,7 +36,7 @@ FilePtr openBlock(const test::TempDir& dir) {
     VOKFile* f = vok_open_file(dir.write("b.vok", w).c_str(), 0, 1, 1, &err);
     testing::internal::GetCapturedStdout();
     EXPECT_EQ(err, 0);
-    EXPECT_EQ(f->index.size(), 29u);
+    EXPECT_EQ(f->recording.items.index.size(), 29u);
     return FilePtr(f);
 }
 
@@ -54,8 +54,8 @@ TEST(Bookmarks, SamePositionTwiceIsOneBookmark) {
     BookMark b = setAt(f.get(), 10);
     EXPECT_EQ(a.id, 10u);
     EXPECT_EQ(b.id, 10u);
-    EXPECT_EQ(f->bookmarks, std::vector<std::uint32_t>{10});
-    EXPECT_EQ(f->currentBookmark, 0u) << "setting does not change the current bookmark";
+    EXPECT_EQ(f->bookmarks.ids, std::vector<std::uint32_t>{10});
+    EXPECT_EQ(f->bookmarks.current, 0u) << "setting does not change the current bookmark";
 }
 
 TEST(Bookmarks, AtTheEndSettingFails) {
@@ -66,7 +66,7 @@ TEST(Bookmarks, AtTheEndSettingFails) {
     BookMark b{77};
     EXPECT_EQ(vok_set_bookmark(f.get(), &b), -1);
     EXPECT_EQ(b.id, 77u);
-    EXPECT_TRUE(f->bookmarks.empty());
+    EXPECT_TRUE(f->bookmarks.ids.empty());
 }
 
 TEST(Bookmarks, GoingBackReturnsTheSameItem) {
@@ -79,7 +79,7 @@ TEST(Bookmarks, GoingBackReturnsTheSameItem) {
     const std::uint32_t time = vok_get_float_data(f.get())->sample.time;
     for (int i = 0; i < 5; ++i) vok_get_next_data(f.get());
     ASSERT_EQ(vok_goto_bookmark(f.get(), &b), 0);
-    EXPECT_EQ(f->cursor, b.id);
+    EXPECT_EQ(f->cursor.position, b.id);
     ASSERT_EQ(vok_get_next_data(f.get()), SAMPLE_TYPE);
     EXPECT_EQ(vok_get_float_data(f.get())->sample.time, time);
 }
@@ -95,21 +95,21 @@ TEST(Bookmarks, WalkedInTheOrderSet) {
     // Right after opening the first bookmark is current: previous fails,
     // next goes to the second one.
     EXPECT_EQ(vok_goto_previous_bookmark(f.get()), -1);
-    EXPECT_EQ(f->cursor, 0u);
+    EXPECT_EQ(f->cursor.position, 0u);
     ASSERT_EQ(vok_goto_next_bookmark(f.get()), 0);
-    EXPECT_EQ(f->cursor, 5u);
+    EXPECT_EQ(f->cursor.position, 5u);
 
     ASSERT_EQ(vok_goto_bookmark(f.get(), &b10), 0);
-    EXPECT_EQ(f->cursor, 10u);
+    EXPECT_EQ(f->cursor.position, 10u);
     std::vector<std::uint32_t> forward;
-    while (vok_goto_next_bookmark(f.get()) == 0) forward.push_back(f->cursor);
+    while (vok_goto_next_bookmark(f.get()) == 0) forward.push_back(f->cursor.position);
     EXPECT_EQ(forward, (std::vector<std::uint32_t>{5, 20}));
-    EXPECT_EQ(f->cursor, 20u) << "a failed next changes nothing";
-    EXPECT_EQ(f->currentBookmark, 2u);
+    EXPECT_EQ(f->cursor.position, 20u) << "a failed next changes nothing";
+    EXPECT_EQ(f->bookmarks.current, 2u);
     std::vector<std::uint32_t> backward;
-    while (vok_goto_previous_bookmark(f.get()) == 0) backward.push_back(f->cursor);
+    while (vok_goto_previous_bookmark(f.get()) == 0) backward.push_back(f->cursor.position);
     EXPECT_EQ(backward, (std::vector<std::uint32_t>{5, 10}));
-    EXPECT_EQ(f->currentBookmark, 0u);
+    EXPECT_EQ(f->bookmarks.current, 0u);
 }
 
 TEST(Bookmarks, FreeingKeepsTheCurrentBookmark) {
@@ -122,22 +122,22 @@ TEST(Bookmarks, FreeingKeepsTheCurrentBookmark) {
     // A bookmark before the current one: the current one keeps its bookmark.
     ASSERT_EQ(vok_goto_bookmark(f.get(), &b20), 0);
     ASSERT_EQ(vok_free_bookmark(f.get(), &b5), 0);
-    EXPECT_EQ(f->bookmarks, (std::vector<std::uint32_t>{10, 20}));
-    EXPECT_EQ(f->currentBookmark, 1u);
+    EXPECT_EQ(f->bookmarks.ids, (std::vector<std::uint32_t>{10, 20}));
+    EXPECT_EQ(f->bookmarks.current, 1u);
     ASSERT_EQ(vok_goto_previous_bookmark(f.get()), 0);
-    EXPECT_EQ(f->cursor, 10u);
+    EXPECT_EQ(f->cursor.position, 10u);
 
     // A bookmark after the current one: nothing moves.
     ASSERT_EQ(vok_free_bookmark(f.get(), &b20), 0);
-    EXPECT_EQ(f->currentBookmark, 0u);
+    EXPECT_EQ(f->bookmarks.current, 0u);
 
     // Going to a freed bookmark, or freeing it again, fails and changes nothing.
-    const std::uint32_t cursor = f->cursor;
+    const std::uint32_t cursor = f->cursor.position;
     EXPECT_EQ(vok_goto_bookmark(f.get(), &b5), -1);
     EXPECT_EQ(vok_free_bookmark(f.get(), &b5), -1);
-    EXPECT_EQ(f->cursor, cursor);
-    EXPECT_EQ(f->bookmarks, std::vector<std::uint32_t>{10});
-    EXPECT_EQ(f->currentBookmark, 0u);
+    EXPECT_EQ(f->cursor.position, cursor);
+    EXPECT_EQ(f->bookmarks.ids, std::vector<std::uint32_t>{10});
+    EXPECT_EQ(f->bookmarks.current, 0u);
 
     ASSERT_EQ(vok_free_bookmark(f.get(), &b10), 0);
     EXPECT_EQ(vok_free_bookmark(f.get(), &b10), -1) << "empty list";
@@ -153,17 +153,17 @@ TEST(Bookmarks, FreeingTheCurrentFirstThenNextGoesToTheNewFirst) {
     setAt(f.get(), 3);
     ASSERT_EQ(vok_goto_bookmark(f.get(), &b10), 0);
     ASSERT_EQ(vok_free_bookmark(f.get(), &b10), 0);
-    EXPECT_EQ(f->currentBookmark, 0xFFFFFFFFu) << "before the first bookmark";
+    EXPECT_EQ(f->bookmarks.current, 0xFFFFFFFFu) << "before the first bookmark";
     EXPECT_EQ(vok_goto_previous_bookmark(f.get()), -1);
 
     // Freeing the new first one keeps the current bookmark before the first.
     ASSERT_EQ(vok_free_bookmark(f.get(), &b5), 0);
-    EXPECT_EQ(f->currentBookmark, 0xFFFFFFFFu);
+    EXPECT_EQ(f->bookmarks.current, 0xFFFFFFFFu);
     ASSERT_EQ(vok_goto_next_bookmark(f.get()), 0);
-    EXPECT_EQ(f->cursor, 20u);
-    EXPECT_EQ(f->currentBookmark, 0u);
+    EXPECT_EQ(f->cursor.position, 20u);
+    EXPECT_EQ(f->bookmarks.current, 0u);
     ASSERT_EQ(vok_goto_next_bookmark(f.get()), 0);
-    EXPECT_EQ(f->cursor, 3u);
+    EXPECT_EQ(f->cursor.position, 3u);
 }
 
 TEST(Bookmarks, LeaveTheCurrentTrialAlone) {
@@ -171,9 +171,9 @@ TEST(Bookmarks, LeaveTheCurrentTrialAlone) {
     FilePtr f = openBlock(dir);
     BookMark b = setAt(f.get(), 20);
     ASSERT_EQ(vok_jump_to_trial(f.get(), 0), 0);
-    f->currentTrial = 7;  // a value that no move of the bookmarks may touch
+    f->trials.current = 7;  // a value that no move of the bookmarks may touch
     ASSERT_EQ(vok_goto_bookmark(f.get(), &b), 0);
-    EXPECT_EQ(f->currentTrial, 7);
+    EXPECT_EQ(f->trials.current, 7);
 }
 
 TEST(Bookmarks, NullHandleAndRecord) {
@@ -186,11 +186,11 @@ TEST(Bookmarks, NullHandleAndRecord) {
     test::TempDir dir;
     FilePtr f = openBlock(dir);
     EXPECT_EQ(vok_set_bookmark(f.get(), nullptr), -1);
-    EXPECT_TRUE(f->bookmarks.empty());
+    EXPECT_TRUE(f->bookmarks.ids.empty());
     setAt(f.get(), 4);
     EXPECT_EQ(vok_free_bookmark(f.get(), nullptr), -1);
     EXPECT_EQ(vok_goto_bookmark(f.get(), nullptr), -1);
-    EXPECT_EQ(f->bookmarks.size(), 1u);
+    EXPECT_EQ(f->bookmarks.ids.size(), 1u);
     EXPECT_EQ(b.id, 3u);
 }
 

@@ -11,7 +11,7 @@
 
 #include "Cases.h"
 #include "ExtraLogWriter.h"
-#include "load/VOKFile.h"
+#include "nav/VOKFile.h"
 #include "support/TestSupport.h"
 #include "vokapi_ext.h"
 
@@ -38,8 +38,8 @@ Walked perItem(VOKFile* f, std::uint32_t kinds) {
     for (;;) {
         const int code = vok_get_next_data(f);
         if (code == 0) break;
-        const bool extra = f->extra.pending;
-        const std::uint32_t position = extra ? f->cursor : f->cursor - 1;
+        const bool extra = f->cursor.merge.pending;
+        const std::uint32_t position = extra ? f->cursor.position : f->cursor.position - 1;
         const std::uint32_t kind =
             code == SAMPLE_TYPE ? VOKEXT_SAMPLES : code == RECORDING_INFO ? VOKEXT_RECORDINGS : VOKEXT_EVENTS;
         if ((kinds & kind) == 0) continue;
@@ -386,14 +386,14 @@ TEST(BulkWalk, BadRequestsAreRefusedWithoutSteppingAndLogged) {
     b.textCapacity = sizeof small;
     EXPECT_EQ(vokext_read_batch(f.get(), &b), -1) << "text buffer below the room of one message";
     EXPECT_TRUE(log.contains("vokext_read_batch"));
-    EXPECT_EQ(f->cursor, 0u) << "nothing was stepped";
+    EXPECT_EQ(f->cursor.position, 0u) << "nothing was stepped";
 
     // A full output stops before stepping.
     b.text = nullptr;
     b.textCapacity = 0;
     b.eventCount = 4;
     EXPECT_EQ(vokext_read_batch(f.get(), &b), 1);
-    EXPECT_EQ(f->cursor, 0u);
+    EXPECT_EQ(f->cursor.position, 0u);
     EXPECT_EQ(vokext_rewind(nullptr), -1);
 }
 
@@ -409,7 +409,7 @@ TEST(BulkWalk, TrialRangesAreTheStretchesTheJumpsGoTo) {
     FilePtr f = openPath(path, 1);
     ASSERT_NE(f, nullptr);
     testing::internal::CaptureStdout();
-    const int set = vok_set_trial_identifier(f.get(), "TRIALID", "TRIAL_RESULT");
+    const int set = vok_set_trial_identifier(f.get(), "TRIAL_START", "TRIAL_END");
     const int count = vok_get_trial_count(f.get());
     testing::internal::GetCapturedStdout();
     ASSERT_EQ(set, 0);
@@ -424,15 +424,15 @@ TEST(BulkWalk, TrialRangesAreTheStretchesTheJumpsGoTo) {
         ASSERT_EQ(vok_set_bookmark(f.get(), &mark), 0);
         EXPECT_EQ(mark.id, first);
         ASSERT_LT(first, end);
-        f->cursor = first;
+        f->cursor.position = first;
         const int firstType = vok_get_next_data(f.get());
         if (firstType != MESSAGEEVENT) continue;
         // A stretch that begins with the start message ends with the end message.
         ++byMessages;
-        EXPECT_NE(std::string(vok_get_float_data(f.get())->event.message->c).find("TRIALID"), std::string::npos);
-        f->cursor = end - 1;
+        EXPECT_NE(std::string(vok_get_float_data(f.get())->event.message->c).find("TRIAL_START"), std::string::npos);
+        f->cursor.position = end - 1;
         ASSERT_EQ(vok_get_next_data(f.get()), MESSAGEEVENT);
-        EXPECT_NE(std::string(vok_get_float_data(f.get())->event.message->c).find("TRIAL_RESULT"), std::string::npos);
+        EXPECT_NE(std::string(vok_get_float_data(f.get())->event.message->c).find("TRIAL_END"), std::string::npos);
     }
     EXPECT_EQ(byMessages, 6);
     std::uint32_t a = 0, e = 0;

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "format/Inflate.h"
-#include "load/VOKFile.h"
+#include "nav/VOKFile.h"
 #include "platform/Platform.h"
 #include "support/TestSupport.h"
 
@@ -366,16 +366,16 @@ TEST(CompressedOpen, InflatesIntoATempFileThatCloseDeletes) {
         ASSERT_NE(r.file, nullptr) << r.log;
         EXPECT_EQ(r.err, 0);
         EXPECT_EQ(r.log, "");
-        EXPECT_EQ(r.file->reader.revision, 4) << "the plain head is read as a preamble";
+        EXPECT_EQ(r.file->recording.reader.revision, 4) << "the plain head is read as a preamble";
 
-        const std::string name = r.file->tempFileName;
+        const std::string name = r.file->recording.tempFileName;
         ASSERT_FALSE(name.empty());
         EXPECT_EQ(fs::path(name).filename().string().rfind("vokapi_", 0), 0u) << name;
         EXPECT_TRUE(fs::equivalent(fs::path(name).parent_path(), tmp.path())) << name;
         EXPECT_EQ(filesIn(tmp.path()).size(), 1u);
         EXPECT_TRUE(slurp(name) == plainBody);
 
-        InputStream& stream = *r.file->reader.stream;
+        InputStream& stream = *r.file->recording.reader.stream;
         // The reading loop has been over it; the stream still re-reads from 0.
         EXPECT_EQ(stream.seek(0), 0);
         EXPECT_TRUE(readAll(stream) == plainBody);
@@ -395,7 +395,7 @@ TEST(CompressedOpen, PlainRecordingMakesNoTempFile) {
     test::TempDirectoryOverride env(tmp.path());
     Opened r = open(recordings.write("p.vok", test::minimalRecording()));
     ASSERT_NE(r.file, nullptr) << r.log;
-    EXPECT_TRUE(r.file->tempFileName.empty());
+    EXPECT_TRUE(r.file->recording.tempFileName.empty());
     EXPECT_TRUE(filesIn(tmp.path()).empty());
     vok_close_file(r.file);
 }
@@ -412,8 +412,8 @@ TEST(CompressedOpen, TwoOpenRecordingsUseTwoTempFiles) {
     Opened second = open(b);
     ASSERT_NE(first.file, nullptr) << first.log;
     ASSERT_NE(second.file, nullptr) << second.log;
-    const std::string nameA = first.file->tempFileName;
-    const std::string nameB = second.file->tempFileName;
+    const std::string nameA = first.file->recording.tempFileName;
+    const std::string nameB = second.file->recording.tempFileName;
     EXPECT_NE(nameA, nameB);
     EXPECT_EQ(filesIn(tmp.path()).size(), 2u);
 
@@ -421,8 +421,8 @@ TEST(CompressedOpen, TwoOpenRecordingsUseTwoTempFiles) {
     EXPECT_FALSE(fs::exists(nameA));
     ASSERT_TRUE(fs::exists(nameB));
     EXPECT_TRUE(slurp(nameB) == bodyB);
-    second.file->reader.stream->seek(0);
-    EXPECT_TRUE(readAll(*second.file->reader.stream) == bodyB);
+    second.file->recording.reader.stream->seek(0);
+    EXPECT_TRUE(readAll(*second.file->recording.reader.stream) == bodyB);
     vok_close_file(second.file);
     EXPECT_FALSE(fs::exists(nameB));
 }
@@ -440,7 +440,7 @@ TEST(CompressedOpen, ManyOpensInQuickSuccessionEachGetTheirOwnTempFile) {
     for (int i = 0; i < 40; ++i) {
         opened.push_back(open(path));
         ASSERT_NE(opened.back().file, nullptr) << i << opened.back().log;
-        names.insert(opened.back().file->tempFileName);
+        names.insert(opened.back().file->recording.tempFileName);
     }
     EXPECT_EQ(names.size(), 40u);
     EXPECT_EQ(filesIn(tmp.path()).size(), 40u) << "no file is left beside the temporary files";
@@ -512,9 +512,9 @@ TEST(CompressedOpen, DamagedBodyLoadsWhatWasInflatedBeforeTheDamage) {
         Opened r = open(recordings.write("d.vok", compressedRecording(c.compressedBody)), VOK_TOLERANT_READING);
         ASSERT_NE(r.file, nullptr) << r.log;
         EXPECT_EQ(r.err, 0);
-        EXPECT_TRUE(slurp(r.file->tempFileName) == c.expected);
-        r.file->reader.stream->seek(0);
-        EXPECT_TRUE(readAll(*r.file->reader.stream) == c.expected);
+        EXPECT_TRUE(slurp(r.file->recording.tempFileName) == c.expected);
+        r.file->recording.reader.stream->seek(0);
+        EXPECT_TRUE(readAll(*r.file->recording.reader.stream) == c.expected);
         vok_close_file(r.file);
         EXPECT_TRUE(filesIn(tmp.path()).empty());
     }

@@ -11,7 +11,7 @@
 
 #include "load/Consistency.h"
 #include "load/ItemIndex.h"
-#include "load/VOKFile.h"
+#include "nav/VOKFile.h"
 #include "support/TestSupport.h"
 
 namespace vok {
@@ -473,7 +473,7 @@ bool stepTo(VOKFile* file, int type) {
 }
 
 const ItemEntry* findEntry(const VOKFile& file, int type) {
-    for (const ItemEntry& e : file.index) {
+    for (const ItemEntry& e : file.recording.items.index) {
         if (itemType(e) == type) return &e;
     }
     return nullptr;
@@ -490,7 +490,7 @@ TEST(EndToEnd, BlockEndAndNextStartInOneMillisecondAreMerged) {
         VOKFile* f = o.file.get();
         std::vector<std::pair<int, int>> recs;  // state, merged
         std::vector<std::uint64_t> keys;
-        for (const ItemEntry& e : f->index) {
+        for (const ItemEntry& e : f->recording.items.index) {
             if (itemType(e) == RECORDING_INFO) keys.push_back(sortKey(e));
         }
         while (stepTo(f, RECORDING_INFO)) {
@@ -627,7 +627,7 @@ TEST(EndToEnd, LateBlinkStartMovesOnlyWhenRepairing) {
         EXPECT_EQ(sortKey(*sb), level == 2 ? 2020u : 2024u);
         EXPECT_EQ((sb->code & kMarkA) != 0, level == 2);
         std::size_t marked = 0;
-        for (const ItemEntry& e : o.file->index) {
+        for (const ItemEntry& e : o.file->recording.items.index) {
             if (itemKind(e) == kKindSample && (e.code & (kMarkA | kMarkB))) ++marked;
         }
         // At level 2 the blink now spans the sample of its end time.

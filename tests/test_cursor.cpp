@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "load/ItemIndex.h"
-#include "load/VOKFile.h"
+#include "nav/VOKFile.h"
 #include "nav/Cursor.h"
 #include "support/TestSupport.h"
 
@@ -129,9 +129,9 @@ std::vector<Item> walk(VOKFile* f) {
 Rec smallRecording(std::uint32_t t0) {
     Rec w;
     w.begin(t0).run(t0, t0 + 4);
-    w.eye(SFIX, t0 + 2).msg(t0 + 4, "TRIALID 1");
+    w.eye(SFIX, t0 + 2).msg(t0 + 4, "TRIAL_START 1");
     w.run(t0 + 5, t0 + 9).eye(EFIX, t0 + 2, t0 + 9);
-    w.run(t0 + 10, t0 + 12).msg(t0 + 12, "TRIAL_RESULT 1");
+    w.run(t0 + 10, t0 + 12).msg(t0 + 12, "TRIAL_END 1");
     w.end(t0 + 13).finish();
     return w;
 }
@@ -154,7 +154,7 @@ TEST(Cursor, EmptyFileHasNoItems) {
     EXPECT_EQ(vok_get_sample_data(f), nullptr);
     EXPECT_EQ(vok_get_recording_data(f), nullptr);
     EXPECT_EQ(vok_get_sample_close_to_time(f, 0), nullptr);
-    EXPECT_EQ(f->cursor, 0u);
+    EXPECT_EQ(f->cursor.position, 0u);
 }
 
 TEST(Cursor, DataCallReadsTheItemOfTheLastStep) {
@@ -184,10 +184,10 @@ TEST(Cursor, DataCallReadsTheItemOfTheLastStep) {
     // Past the end: 0, and the cursor stays.
     gotoIndex(*f, static_cast<int>(items.size() - 1));
     EXPECT_EQ(vok_get_next_data(f), items.back().type);
-    const std::uint32_t atEnd = f->cursor;
+    const std::uint32_t atEnd = f->cursor.position;
     EXPECT_EQ(vok_get_next_data(f), 0);
     EXPECT_EQ(vok_get_next_data(f), 0);
-    EXPECT_EQ(f->cursor, atEnd);
+    EXPECT_EQ(f->cursor.position, atEnd);
 }
 
 TEST(Cursor, TypedDataCallsRefuseOtherKindsAndLeaveTheCursor) {
@@ -201,7 +201,7 @@ TEST(Cursor, TypedDataCallsRefuseOtherKindsAndLeaveTheCursor) {
         SCOPED_TRACE(type);
         const int kind = type == SAMPLE_TYPE ? 1 : type == RECORDING_INFO ? 2 : 0;
         ++kindsSeen[static_cast<std::size_t>(kind)];
-        const std::uint32_t cursor = f->cursor;
+        const std::uint32_t cursor = f->cursor.position;
         const std::string expected = describe(vok_get_float_data(f), type);
         FloatData* (*const calls[])(VOKFile*) = {vok_get_event_data, vok_get_sample_data,
                                                  vok_get_recording_data};
@@ -212,7 +212,7 @@ TEST(Cursor, TypedDataCallsRefuseOtherKindsAndLeaveTheCursor) {
             } else {
                 EXPECT_EQ(d, nullptr) << k;
             }
-            EXPECT_EQ(f->cursor, cursor);
+            EXPECT_EQ(f->cursor.position, cursor);
         }
         // The refused calls changed nothing: the item reads as before.
         EXPECT_EQ(describe(vok_get_float_data(f), type), expected);
@@ -282,10 +282,10 @@ TEST(Fixup, TimesBelowTheLimitAreNeverShifted) {
 
     Opened o = openRec(dir, w, 0);
     ASSERT_NE(o.file, nullptr);
-    EXPECT_LT(o.file->largestTime, 0x3FFFFFFFu);
+    EXPECT_LT(o.file->recording.items.largestTime, 0x3FFFFFFFu);
     test::LogCapture capture;
     const std::vector<Item> items = walk(o.file.get());
-    EXPECT_TRUE(o.file->fixupDisabled);
+    EXPECT_TRUE(o.file->cursor.fixup.disabled);
     EXPECT_EQ(capture.text().find("fixup"), std::string::npos);
     ASSERT_EQ(items.size(), unshifted.size());
     for (std::size_t i = 0; i < items.size(); ++i) EXPECT_EQ(items[i].text, unshifted[i].text) << i;
@@ -337,7 +337,7 @@ Shifted walkHigh(const test::TempDir& dir, int consistency, int firstRead) {
     VOKFile* f = o.file.get();
     test::LogCapture capture;
     Shifted out;
-    const std::size_t n = f->index.size();
+    const std::size_t n = f->recording.items.index.size();
     out.types.resize(n);
     out.records.resize(n);
     auto keep = [&](std::size_t i, int type) {
@@ -471,7 +471,7 @@ TEST(SampleByTime, FindsTheSampleAtIndexPositionZero) {
     w.run(1000, 1005).finish();
     Opened o = openRec(dir, w, 0);
     ASSERT_NE(o.file, nullptr);
-    ASSERT_EQ(itemType(o.file->index[0]), SAMPLE_TYPE);
+    ASSERT_EQ(itemType(o.file->recording.items.index[0]), SAMPLE_TYPE);
     test::LogCapture quiet;  // no recording: a warning per sample read
     for (std::uint32_t t = 1000; t <= 1005; ++t) {
         const Sample* s = vok_get_sample_close_to_time(o.file.get(), t);
@@ -517,13 +517,13 @@ TEST(SampleByTime, LeavesTheCursorAndTheCurrentItemAlone) {
     }
     ASSERT_EQ(type, SFIX);
     const std::string current = describe(vok_get_float_data(f), type);
-    const std::uint32_t cursor = f->cursor;
-    const int nextType = itemType(f->index[cursor]);
+    const std::uint32_t cursor = f->cursor.position;
+    const int nextType = itemType(f->recording.items.index[cursor]);
 
     const Sample* s = vok_get_sample_close_to_time(f, 5010);
     ASSERT_NE(s, nullptr);
     EXPECT_EQ(s->time, 5010u);
-    EXPECT_EQ(f->cursor, cursor);
+    EXPECT_EQ(f->cursor.position, cursor);
     EXPECT_EQ(describe(vok_get_float_data(f), type), current);
     EXPECT_EQ(vok_get_next_data(f), nextType);
 }
@@ -611,8 +611,8 @@ TEST(RepairThroughTheCursor, FixationEndAfterAJumpKeepsItsStoredStart) {
     ASSERT_NE(o.file, nullptr);
     VOKFile* f = o.file.get();
     int pos = -1;
-    for (std::size_t i = 0; i < f->index.size(); ++i) {
-        if (itemType(f->index[i]) == EFIX) pos = static_cast<int>(i);
+    for (std::size_t i = 0; i < f->recording.items.index.size(); ++i) {
+        if (itemType(f->recording.items.index[i]) == EFIX) pos = static_cast<int>(i);
     }
     ASSERT_GE(pos, 0);
     gotoIndex(*f, pos);

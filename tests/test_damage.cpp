@@ -4,7 +4,8 @@
 // either fails with -1 and a logged reason or gives a handle that walks to
 // its end; tolerant reading of a cut file keeps every record before the
 // cut.  VOKAPI_SWEEP_SCALE=n multiplies the seeds and the larger
-// recording's length for a long local run.
+// recording's length for a long local run.  Every input is opened from
+// memory: nothing is written to disk.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -17,6 +18,7 @@
 #include "FuzzCorpus.h"
 #include "VokWriter.h"
 #include "support/TestSupport.h"
+#include "vokapi_ext.h"
 
 namespace vok::test {
 namespace {
@@ -69,13 +71,14 @@ struct Outcome {
     unsigned elements = 0;
 };
 
-// Opens path; a failure must come with -1 and a logged reason, a handle must
-// walk to its end within its element count, every step's record fetched.
-Outcome openAndWalk(const std::string& path, int consistency) {
+// Opens the first length bytes; a failure must come with -1 and a logged
+// reason, a handle must walk to its end within its element count, every
+// step's record fetched.
+Outcome openAndWalk(const Bytes& bytes, std::size_t length, int consistency) {
     g_logged = 0;
     vok_set_log_function(countLog);
     int err = 99;
-    VOKFile* file = vok_open_file(path.c_str(), consistency, 1, 1, &err);
+    VOKFile* file = vokext_open_memory(bytes.data(), length, consistency, 1, 1, &err);
     Outcome o;
     if (file == nullptr) {
         EXPECT_EQ(err, -1);
@@ -98,15 +101,6 @@ Outcome openAndWalk(const std::string& path, int consistency) {
     return o;
 }
 
-void writeBytes(const std::string& path, const Bytes& bytes, std::size_t length) {
-    std::FILE* f = std::fopen(path.c_str(), "wb");
-    ASSERT_NE(f, nullptr);
-    if (length != 0) {
-        ASSERT_EQ(std::fwrite(bytes.data(), 1, length, f), length);
-    }
-    ASSERT_EQ(std::fclose(f), 0);
-}
-
 // The small recordings in both forms: name, bytes.
 std::vector<std::pair<std::string, Bytes>> smallRecordings() {
     std::vector<std::pair<std::string, Bytes>> all;
@@ -123,31 +117,27 @@ std::vector<std::pair<std::string, Bytes>> smallRecordings() {
 // tolerant at a consistency level that changes from cut to cut.  Tolerant
 // reading at level 0 must keep at least as many items as at any shorter cut.
 void sweepTruncations(const std::string& name, const Bytes& bytes, std::size_t step) {
-    TempDir dir;
-    const std::string path = (dir.path() / "cut.vok").string();
     CrashReport report;
     unsigned previousTolerant = 0;
     unsigned fullStrict = 0;
-    writeBytes(path, bytes, bytes.size());
-    const Outcome full = openAndWalk(path, 0);
+    const Outcome full = openAndWalk(bytes, bytes.size(), 0);
     ASSERT_TRUE(full.opened) << name << " opens whole";
     fullStrict = full.elements;
     for (std::size_t cut = 0; cut <= bytes.size();
          cut = cut == bytes.size() ? cut + 1 : std::min(cut + step, bytes.size())) {
         std::snprintf(g_case, sizeof g_case, "%s cut at %zu of %zu bytes", name.c_str(), cut, bytes.size());
         SCOPED_TRACE(g_case);
-        writeBytes(path, bytes, cut);
         const int level = static_cast<int>((cut / step) % 4);
-        const Outcome strict = openAndWalk(path, level);
+        const Outcome strict = openAndWalk(bytes, cut, level);
         if (strict.opened && level == 0) {
             EXPECT_LE(strict.elements, fullStrict);
         }
-        const Outcome tolerant = openAndWalk(path, VOK_TOLERANT_READING);
+        const Outcome tolerant = openAndWalk(bytes, cut, VOK_TOLERANT_READING);
         if (tolerant.opened) {
             EXPECT_GE(tolerant.elements, previousTolerant) << "a longer cut loses no item a shorter one had";
             previousTolerant = tolerant.elements;
         }
-        openAndWalk(path, VOK_TOLERANT_READING | (3 - level));
+        openAndWalk(bytes, cut, VOK_TOLERANT_READING | (3 - level));
         if (testing::Test::HasFailure()) return;
     }
     EXPECT_EQ(previousTolerant, fullStrict) << "the whole file loads the same tolerant and strict";
@@ -173,8 +163,6 @@ TEST(DamageSweep, EveryFourKibibytesOfALargerRecording) {
 // Flips random bits in 1% of the bytes (at least one byte), the seed
 // printed on failure; the consistency argument follows from the seed too.
 TEST(DamageSweep, RandomDamageToOnePercentOfTheBytes) {
-    TempDir dir;
-    const std::string path = (dir.path() / "damaged.vok").string();
     CrashReport report;
     const unsigned seeds = 1000 * sweepScale();
     for (const auto& [name, bytes] : smallRecordings()) {
@@ -188,10 +176,9 @@ TEST(DamageSweep, RandomDamageToOnePercentOfTheBytes) {
                 const std::size_t at = rng() % copy.size();
                 copy[at] = static_cast<std::uint8_t>(copy[at] ^ (1u + rng() % 255u));
             }
-            writeBytes(path, copy, copy.size());
             const int consistency =
                 static_cast<int>(seed % 4) | ((seed / 4) % 2 != 0 ? VOK_TOLERANT_READING : 0);
-            openAndWalk(path, consistency);
+            openAndWalk(copy, copy.size(), consistency);
             if (testing::Test::HasFailure()) return;
         }
     }

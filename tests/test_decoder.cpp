@@ -24,15 +24,26 @@ struct Reader {
     RecordReader r;
 };
 
+// True when body raises RecordError with this status.
+template <typename Body>
+bool failsWith(int status, Body body) {
+    try {
+        body();
+    } catch (const RecordError& e) {
+        return e.status() == status;
+    }
+    return false;
+}
+
 Sample decodeOne(Reader& rd, std::uint32_t expected = 0) {
     Sample s{};
-    EXPECT_EQ(decodeSample(rd.r, &s, expected), 0);
+    EXPECT_NO_THROW(decodeSample(rd.r, s, expected));
     return s;
 }
 
 Event decodeEventOne(Reader& rd) {
     Event e{};
-    EXPECT_EQ(decodeEvent(rd.r, &e), 0);
+    EXPECT_NO_THROW(decodeEvent(rd.r, e));
     return e;
 }
 
@@ -48,7 +59,7 @@ TEST(TagReader, Results) {
     EXPECT_EQ(readTag(rd.r, &out), kTagEnd);
     rd.r.endOfPreamble = false;
     EXPECT_EQ(readTag(rd.r, &out), kTagNoPreamble);
-    rd.r.good = false;
+    rd.r.stream.reset();
     EXPECT_EQ(readTag(rd.r, &out), kTagEnd);
 }
 
@@ -135,7 +146,7 @@ TEST(SampleDecoder, EveryGroupInOrder) {
     rd.r.gazeScale = 10.0f;
     Sample s{};
     s.headData[5] = 99;
-    ASSERT_EQ(decodeSample(rd.r, &s, 0), 0);
+    ASSERT_NO_THROW(decodeSample(rd.r, s, 0));
     EXPECT_EQ(s.pupilX[0], 1.0f);
     EXPECT_EQ(s.pupilY[1], 4.0f);
     EXPECT_EQ(s.headRefX[1], 7.0f);
@@ -175,10 +186,10 @@ TEST(SampleDecoder, PupilSizesKeptWithoutTheirBit) {
     Sample s{};
     s.pupilSize[0] = 5.0f;
     s.pupilSize[1] = 6.0f;
-    ASSERT_EQ(decodeSample(rd.r, &s, 0), 0);
+    ASSERT_NO_THROW(decodeSample(rd.r, s, 0));
     EXPECT_EQ(s.pupilSize[0], -32768.0f) << "absent eye";
     EXPECT_EQ(s.pupilSize[1], 42.0f);
-    ASSERT_EQ(decodeSample(rd.r, &s, 0), 0);
+    ASSERT_NO_THROW(decodeSample(rd.r, s, 0));
     EXPECT_EQ(s.pupilSize[1], 42.0f) << "left as it was";
 }
 
@@ -187,29 +198,22 @@ TEST(SampleDecoder, PendingEventIsNotConsumed) {
     w.u16(0x0800).u8(0);
     Reader rd(w);
     Sample s{};
-    EXPECT_EQ(decodeSample(rd.r, &s, 0), -2);
+    EXPECT_TRUE(failsWith(RecordError::kOtherClass, [&] { decodeSample(rd.r, s, 0); }));
     EXPECT_EQ(rd.r.pendingTag, 0x0800);
     Event e{};
-    EXPECT_EQ(decodeEvent(rd.r, &e), 0);
+    EXPECT_NO_THROW(decodeEvent(rd.r, e));
     EXPECT_EQ(e.type, EFIX);
 }
 
-TEST(SampleDecoder, ShortRecordStrictAndTolerant) {
+TEST(SampleDecoder, ShortRecordRaisesTheStreamsFailure) {
     vokgen::VokWriter w;
     w.u16(0x8401).u8(1).i16(5);
     {
         Reader rd(w);
         test::LogCapture capture;
         Sample s{};
-        EXPECT_THROW(decodeSample(rd.r, &s, 0), VOKException);
+        EXPECT_THROW(decodeSample(rd.r, s, 0), VOKException);
         EXPECT_EQ(capture.text(), "error reading vok file 7a r = 0 \n");
-    }
-    {
-        Reader rd(w);
-        test::LogCapture capture;
-        Sample s{};
-        EXPECT_EQ(decodeSampleTolerant(rd.r, &s, 0), -1);
-        EXPECT_EQ(capture.text(), "error reading vok file 7a r = 0 \nError End of file Exception \n");
     }
 }
 
@@ -254,7 +258,7 @@ TEST(EventDecoder, TimesAndReadBits) {
         Reader rd(w);
         Event e{};
         e.endTime = 99;
-        ASSERT_EQ(decodeEvent(rd.r, &e), 0);
+        ASSERT_NO_THROW(decodeEvent(rd.r, e));
         EXPECT_EQ(e.endTime, 0u);
     }
 }
@@ -334,7 +338,7 @@ TEST(EventDecoder, MessageTextAndLengthLimits) {
         w.u16(0x1800).u8(94).i16(static_cast<std::int16_t>(length)).raw(std::string(600, 'x')).u8(0);
         Reader rd(w);
         Event e{};
-        EXPECT_EQ(decodeEvent(rd.r, &e), -1) << length;
+        EXPECT_TRUE(failsWith(RecordError::kUnreadable, [&] { decodeEvent(rd.r, e); })) << length;
     }
     {
         vokgen::VokWriter w;
@@ -434,13 +438,11 @@ TEST(EventDecoder, StatusChecks) {
     Reader rd(w);
     rd.r.endOfPreamble = false;
     Event e{};
-    EXPECT_EQ(decodeEvent(rd.r, &e), -1);
+    EXPECT_TRUE(failsWith(RecordError::kUnreadable, [&] { decodeEvent(rd.r, e); }));
     rd.r.endOfPreamble = true;
-    rd.r.good = false;
-    EXPECT_EQ(decodeEvent(rd.r, &e), -1);
-    rd.r.open = false;
-    EXPECT_EQ(decodeEvent(rd.r, &e), -1);
-    EXPECT_EQ(capture.text(), " bad status  2\ninput is bad \n bad status  -1\n");
+    rd.r.stream.reset();
+    EXPECT_TRUE(failsWith(RecordError::kUnreadable, [&] { decodeEvent(rd.r, e); }));
+    EXPECT_EQ(capture.text(), " bad status  2\n bad status  -1\n");
 }
 
 TEST(EventDecoder, TruncatedEveryWhere) {
@@ -453,8 +455,7 @@ TEST(EventDecoder, TruncatedEveryWhere) {
         Reader rd(part);
         test::LogCapture capture;
         Event e{};
-        EXPECT_EQ(decodeEventTolerant(rd.r, &e), -1) << cut;
-        EXPECT_TRUE(capture.contains("Error End of file Exception \n")) << cut;
+        EXPECT_THROW(decodeEvent(rd.r, e), VOKException) << cut;
     }
 }
 

@@ -11,7 +11,7 @@
 
 #include "ExtraLogWriter.h"
 #include "load/ExtraMessages.h"
-#include "load/VOKFile.h"
+#include "nav/VOKFile.h"
 #include "nav/Cursor.h"
 #include "support/BlockRecording.h"
 #include "support/TestSupport.h"
@@ -70,7 +70,6 @@ TEST(ExtraMessages, LinesAreAlignedToTrackerTime) {
     EXPECT_EQ(times(extra), (std::vector<std::uint64_t>{5000, 5011, 9000, 9005}));
     EXPECT_EQ(extra.count, 4);
     EXPECT_TRUE(extra.present);
-    EXPECT_EQ(extra.next, 0);
     ASSERT_EQ(extra.syncPoints.size(), 2u);
     EXPECT_EQ(extra.syncPoints[0].messageIndex, 0u);
     EXPECT_EQ(extra.syncPoints[0].third, 7);
@@ -93,7 +92,6 @@ TEST(ExtraMessages, WithoutQuitLoggerCountedButNotMerged) {
     ExtraMessages extra = load(dir, log);
     EXPECT_EQ(extra.count, 2);
     EXPECT_FALSE(extra.present);
-    EXPECT_EQ(extra.next, -1);
 }
 
 TEST(ExtraMessages, QuitWithoutSynchronisationGivesNothing) {
@@ -110,7 +108,6 @@ TEST(ExtraMessages, QuitWithoutSynchronisationGivesNothing) {
     extra = load(dir, none);
     EXPECT_EQ(extra.count, 0);
     EXPECT_FALSE(extra.present);
-    EXPECT_EQ(extra.next, -1);
 }
 
 TEST(ExtraMessages, MalformedSynchronisationLines) {
@@ -197,12 +194,10 @@ TEST(ExtraMessages, RecordOfAnEntry) {
     EXPECT_EQ(d->event.read, 0);
     EXPECT_EQ(d->event.message->length, 7);
     EXPECT_STREQ(d->event.message->c, " hello\n");
-    EXPECT_EQ(extra.decoded, 2);
     EXPECT_EQ(extra.text, "5011 hello\n");
     EXPECT_EQ(vok_get_event(d), &d->event);
     EXPECT_EQ(vok_get_sample(d), nullptr);
     EXPECT_EQ(buildExtraRecord(extra, 3), nullptr);
-    EXPECT_EQ(extra.decoded, 2);
 }
 
 // A log written on Windows ends its lines in carriage return and line feed.
@@ -258,8 +253,8 @@ TEST(ExtraMessages, OpeningReadsTheLogBesideTheRecording) {
     FilePtr f = openWithLog(dir, r, &log, &printed);
     ASSERT_NE(f, nullptr);
     EXPECT_EQ(printed, "loadEvents = 3\nLog file name " + logPath(dir) + " \n");
-    EXPECT_EQ(f->extra.count, 3);
-    EXPECT_EQ(vok_get_element_count(f.get()), f->index.size() + 3);
+    EXPECT_EQ(f->recording.extra.count, 3);
+    EXPECT_EQ(vok_get_element_count(f.get()), f->recording.items.index.size() + 3);
     // Counted but not merged: the walk returns the list items only.
     std::vector<int> codes;
     for (int c; (c = vok_get_next_data(f.get())) != 0;) codes.push_back(c);
@@ -272,8 +267,8 @@ TEST(ExtraMessages, OpeningReadsTheLogBesideTheRecording) {
     r2.blockStart(4990).sample(4990).blockEnd(5010);
     f = openWithLog(other, r2, &log, &printed, 1);
     EXPECT_EQ(printed, "loadEvents = 1\n");
-    EXPECT_EQ(f->extra.count, -1);
-    EXPECT_EQ(vok_get_element_count(f.get()), f->index.size());
+    EXPECT_EQ(f->recording.extra.count, -1);
+    EXPECT_EQ(vok_get_element_count(f.get()), f->recording.items.index.size());
 }
 
 TEST(ExtraMessages, TheNamesThatLoadNothing) {
@@ -293,8 +288,8 @@ TEST(ExtraMessages, TheNamesThatLoadNothing) {
         FilePtr f(vok_open_file(path.c_str(), 0, 3, 1, &err));
         EXPECT_EQ(testing::internal::GetCapturedStdout(), "loadEvents = 3\nLog file name " + name + " \n");
         ASSERT_NE(f, nullptr);
-        EXPECT_EQ(f->extra.count, -1);
-        EXPECT_EQ(vok_get_element_count(f.get()), f->index.size());
+        EXPECT_EQ(f->recording.extra.count, -1);
+        EXPECT_EQ(vok_get_element_count(f.get()), f->recording.items.index.size());
     }
     // NULL brings the file beside the recording back.
     vok_set_extra_message_file(nullptr);
@@ -303,8 +298,8 @@ TEST(ExtraMessages, TheNamesThatLoadNothing) {
     FilePtr f(vok_open_file(path.c_str(), 0, 3, 1, &err));
     testing::internal::GetCapturedStdout();
     ASSERT_NE(f, nullptr);
-    EXPECT_EQ(f->extra.count, 2);
-    EXPECT_TRUE(f->extra.present);
+    EXPECT_EQ(f->recording.extra.count, 2);
+    EXPECT_TRUE(f->recording.extra.present);
 }
 
 struct Step {
@@ -351,7 +346,7 @@ TEST(ExtraMessages, MergedByTime) {
     log.quit(1200);
     FilePtr f = openWithLog(dir, r, &log);
     ASSERT_NE(f, nullptr);
-    EXPECT_EQ(vok_get_element_count(f.get()), f->index.size() + 4);
+    EXPECT_EQ(vok_get_element_count(f.get()), f->recording.items.index.size() + 4);
     const std::vector<Step> expected{{RECORDING_INFO, 4990, ""},
                                      {STARTSAMPLES, 4990, ""},
                                      {SAMPLE_TYPE, 4990, ""},
@@ -406,7 +401,7 @@ TEST(ExtraMessages, DataCallsOnAnExtraMessage) {
 
     // Before the first list item (cursor 0): a message event all the same.
     ASSERT_EQ(vok_get_next_data(f.get()), MESSAGEEVENT);
-    EXPECT_EQ(f->cursor, 0u);
+    EXPECT_EQ(f->cursor.position, 0u);
     FloatData* d = vok_get_float_data(f.get());
     ASSERT_NE(d, nullptr);
     EXPECT_EQ(d->event.startTime, 3000u);
@@ -453,10 +448,10 @@ TEST(ExtraMessages, TimeOffsetFixupOnAnExtraMessage) {
     FloatData* d = vok_get_float_data(f.get());
     ASSERT_NE(d, nullptr);
     EXPECT_EQ(capture.text(), "Enabling time offset fixup \n");
-    EXPECT_EQ(d->event.startTime, static_cast<std::uint32_t>(base + 50 - f->firstRecordTime));
+    EXPECT_EQ(d->event.startTime, static_cast<std::uint32_t>(base + 50 - f->recording.items.firstRecordTime));
     // Asked again: fixed up once, from a fresh record.
     d = vok_get_float_data(f.get());
-    EXPECT_EQ(d->event.startTime, static_cast<std::uint32_t>(base + 50 - f->firstRecordTime));
+    EXPECT_EQ(d->event.startTime, static_cast<std::uint32_t>(base + 50 - f->recording.items.firstRecordTime));
 }
 
 TEST(ExtraMessages, SetNameAcceptsNull) {

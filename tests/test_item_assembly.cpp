@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "load/ItemIndex.h"
-#include "load/VOKFile.h"
+#include "nav/VOKFile.h"
 #include "nav/Cursor.h"
 #include "support/TestSupport.h"
 
@@ -90,8 +90,8 @@ Opened openRec(const test::TempDir& dir, const vokgen::VokWriter& w, int consist
 
 // Index position of the sample item with the key, or -1.
 int positionOfKey(const VOKFile& f, std::uint64_t key) {
-    for (std::size_t i = 0; i < f.index.size(); ++i) {
-        if (itemType(f.index[i]) == SAMPLE_TYPE && sortKey(f.index[i]) == key) return static_cast<int>(i);
+    for (std::size_t i = 0; i < f.recording.items.index.size(); ++i) {
+        if (itemType(f.recording.items.index[i]) == SAMPLE_TYPE && sortKey(f.recording.items.index[i]) == key) return static_cast<int>(i);
     }
     return -1;
 }
@@ -164,8 +164,8 @@ TEST(SampleWindowWalk, ForwardWalkRefillsAtSlot448KeepingTheNewest384) {
         // Refills so far: the first at sample 448, then every 128 samples.
         const int refills = j < 448 ? 0 : 1 + (j - 448) / 128;
         const int firstInWindow = 128 * refills;
-        ASSERT_EQ(f->window.key(0), 2ull * (kFirst + static_cast<std::uint32_t>(firstInWindow))) << j;
-        ASSERT_EQ(f->window.count(), std::min(512, kCount - firstInWindow)) << j;
+        ASSERT_EQ(f->decoder.window().key(0), 2ull * (kFirst + static_cast<std::uint32_t>(firstInWindow))) << j;
+        ASSERT_EQ(f->decoder.window().count(), std::min(512, kCount - firstInWindow)) << j;
         ++j;
     }
     EXPECT_EQ(j, kCount);
@@ -184,36 +184,36 @@ TEST(SampleWindowWalk, JumpsShiftOrResetTheWindow) {
     test::LogCapture quiet;  // reads after a jump have no current recording
 
     ASSERT_NE(readSampleAt(f, key(0)), nullptr);
-    ASSERT_EQ(f->window.count(), 512);
-    ASSERT_EQ(f->window.key(511), key(511));
+    ASSERT_EQ(f->decoder.window().count(), 512);
+    ASSERT_EQ(f->decoder.window().key(511), key(511));
 
     // Exactly one step past the last key: the oldest 128 go, reading goes on.
     const Sample* s = readSampleAt(f, key(512));
     ASSERT_NE(s, nullptr);
     EXPECT_EQ(s->time, kFirst + 512);
-    EXPECT_EQ(f->window.key(0), key(128));
-    EXPECT_EQ(f->window.count(), 512);
-    EXPECT_EQ(f->window.key(511), key(639));
+    EXPECT_EQ(f->decoder.window().key(0), key(128));
+    EXPECT_EQ(f->decoder.window().count(), 512);
+    EXPECT_EQ(f->decoder.window().key(511), key(639));
 
     // Before the first key: a fresh window from the requested sample.
     s = readSampleAt(f, key(10));
     ASSERT_NE(s, nullptr);
     EXPECT_EQ(s->time, kFirst + 10);
-    EXPECT_EQ(f->window.key(0), key(10));
-    EXPECT_EQ(f->window.count(), 512);
+    EXPECT_EQ(f->decoder.window().key(0), key(10));
+    EXPECT_EQ(f->decoder.window().count(), 512);
 
     // Two steps past the last key (521): a fresh window too.
     s = readSampleAt(f, key(523));
     ASSERT_NE(s, nullptr);
     EXPECT_EQ(s->time, kFirst + 523);
-    EXPECT_EQ(f->window.key(0), key(523));
-    EXPECT_EQ(f->window.count(), kCount - 523);
+    EXPECT_EQ(f->decoder.window().key(0), key(523));
+    EXPECT_EQ(f->decoder.window().count(), kCount - 523);
 
     // Inside the window below slot 448: served without refilling.
     s = readSampleAt(f, key(700));
     ASSERT_NE(s, nullptr);
     EXPECT_EQ(s->time, kFirst + 700);
-    EXPECT_EQ(f->window.key(0), key(523));
+    EXPECT_EQ(f->decoder.window().key(0), key(523));
 }
 
 // ---------------------------------------------------------------------------
@@ -273,14 +273,14 @@ TEST(SampleWindowPlaceholders, ReadBackAsStandInsWithRememberedPupilSizes) {
     f = fresh.file.get();
     test::LogCapture quiet;  // reads after a jump have no current recording
     ASSERT_NE(readSampleAt(f, 2 * 1020), nullptr);
-    ASSERT_EQ(f->window.key(0), 2u * 1020);
+    ASSERT_EQ(f->decoder.window().key(0), 2u * 1020);
     const Sample* ph = readSampleAt(f, 2 * 1012);  // before the window: reset
     ASSERT_NE(ph, nullptr);
     EXPECT_EQ(ph->time, 1012u);
     EXPECT_EQ(ph->flags, 0xC000);
     EXPECT_EQ(ph->pupilSize[0], 1000.0f);
     EXPECT_EQ(ph->pupilSize[1], 1000.0f);
-    EXPECT_EQ(f->window.key(0), 2u * 1012);
+    EXPECT_EQ(f->decoder.window().key(0), 2u * 1012);
 }
 
 // Samples around a gap with events between the last real sample and the
@@ -305,7 +305,7 @@ TEST(SampleWindowPlaceholders, EverySampleReadsTheSameFromEveryStartingPoint) {
         Opened ref = openRec(dir, w, consistency);
         ASSERT_NE(ref.file, nullptr);
         std::vector<std::uint64_t> keys;
-        for (const ItemEntry& e : ref.file->index) {
+        for (const ItemEntry& e : ref.file->recording.items.index) {
             if (itemType(e) == SAMPLE_TYPE) keys.push_back(sortKey(e));
         }
         ASSERT_EQ(keys.size(), consistency == 2 ? 31u : 26u);
@@ -429,12 +429,12 @@ TEST(ItemRead, SampleTheWindowCannotLocateIsAReadError) {
     VOKFile* f = o.file.get();
     test::LogCapture capture;
     ASSERT_NE(readSampleAt(f, 2000), nullptr);  // the window now covers all 100
-    ASSERT_EQ(f->window.count(), 100);
+    ASSERT_EQ(f->decoder.window().count(), 100);
 
     // An entry whose key lies inside the window but matches no slot.
     const int pos = positionOfKey(*f, 2100);
     ASSERT_GE(pos, 0);
-    f->index[static_cast<std::size_t>(pos)].timeHalfMs = 2101;
+    f->recording.items.index[static_cast<std::size_t>(pos)].timeHalfMs = 2101;
     capture.clear();
     gotoIndex(*f, pos);
     ASSERT_EQ(vok_get_next_data(f), SAMPLE_TYPE);

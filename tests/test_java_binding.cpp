@@ -70,7 +70,7 @@ TEST(JavaDisplayArea, MapsGazeOntoTheWidenedArea) {
 
     noteDisplayMessage("DISPLAY_AREA_COORDS 1 2 3");
     EXPECT_EQ(kUnknown, displayArea().left);
-    noteDisplayMessage("TRIALID 1");
+    noteDisplayMessage("TRIAL_START 1");
     EXPECT_EQ(kUnknown, displayArea().left) << "other texts change nothing";
     noteDisplayMessage("DISPLAY_AREA_COORDS 10 20 30 40");
     EXPECT_EQ(10.0f, displayArea().left);

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "load/VOKFile.h"
+#include "nav/VOKFile.h"
 #include "platform/Platform.h"
 #include "support/TestSupport.h"
 
@@ -127,13 +127,13 @@ TEST(Open, ConsistencyBitsSetTheOptions) {
     int err = 0;
     VOKFile* f = vok_open_file(path.c_str(), 6, 1, 1, &err);
     ASSERT_NE(f, nullptr);
-    EXPECT_TRUE(f->repair);
-    EXPECT_TRUE(f->options.tolerant());
+    EXPECT_TRUE(f->recording.options.repair());
+    EXPECT_TRUE(f->recording.options.tolerant());
     vok_close_file(f);
     f = vok_open_file(path.c_str(), 0x18 | 1, 1, 1, &err);
     ASSERT_NE(f, nullptr);
-    EXPECT_FALSE(f->repair);
-    EXPECT_TRUE(f->reader.messageTimeOffsets);
+    EXPECT_FALSE(f->recording.options.repair());
+    EXPECT_TRUE(f->recording.reader.messageTimeOffsets);
     vok_close_file(f);
 }
 
@@ -189,7 +189,7 @@ TEST(Open, NonAsciiNamesOpenAsUtf8) {
         EXPECT_EQ(err, 0);
         EXPECT_EQ(capture.text(), test::kWindows ? "fname = " + name + " \n" : "");
         if (f != nullptr) {
-            EXPECT_EQ(f->tempFileName.empty(), magic == vokgen::Magic::Plain7700);
+            EXPECT_EQ(f->recording.tempFileName.empty(), magic == vokgen::Magic::Plain7700);
             EXPECT_EQ(vok_get_next_data(f), 0);
             vok_close_file(f);
         }

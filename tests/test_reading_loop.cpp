@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "load/ItemIndex.h"
-#include "load/VOKFile.h"
+#include "nav/VOKFile.h"
 #include "nav/Cursor.h"
 #include "support/TestSupport.h"
 
@@ -135,7 +135,7 @@ Opened openRec(const test::TempDir& dir, const vokgen::VokWriter& w, int consist
 
 std::vector<std::uint64_t> sampleKeys(const VOKFile& f) {
     std::vector<std::uint64_t> keys;
-    for (const ItemEntry& e : f.index) {
+    for (const ItemEntry& e : f.recording.items.index) {
         if (itemType(e) == SAMPLE_TYPE) keys.push_back(sortKey(e));
     }
     return keys;
@@ -143,7 +143,7 @@ std::vector<std::uint64_t> sampleKeys(const VOKFile& f) {
 
 std::vector<std::uint64_t> placeholderKeys(const VOKFile& f) {
     std::vector<std::uint64_t> keys;
-    for (const ItemEntry& e : f.index) {
+    for (const ItemEntry& e : f.recording.items.index) {
         if (itemType(e) == SAMPLE_TYPE && e.position == kPlaceholder) {
             EXPECT_EQ(e.tag, 0);
             keys.push_back(sortKey(e));
@@ -160,13 +160,13 @@ std::vector<std::uint64_t> range(std::uint64_t from, std::uint64_t to, std::uint
 
 std::map<int, int> typeCounts(const VOKFile& f) {
     std::map<int, int> counts;
-    for (const ItemEntry& e : f.index) ++counts[itemType(e)];
+    for (const ItemEntry& e : f.recording.items.index) ++counts[itemType(e)];
     return counts;
 }
 
 std::vector<const RecordingInfo*> recordingEntries(const VOKFile& f) {
     std::vector<const RecordingInfo*> out;
-    for (const ItemEntry& e : f.index) {
+    for (const ItemEntry& e : f.recording.items.index) {
         if (itemType(e) == RECORDING_INFO) out.push_back(e.recording);
     }
     return out;
@@ -365,7 +365,7 @@ TEST(ReadingLoopBoundaries, StartPairWithinTwoPeriodsMergesIntoOneRecord) {
         EXPECT_EQ(counts[STARTSAMPLES], 1);
         EXPECT_EQ(counts[STARTEVENTS], 1);
         const std::vector<const RecordingInfo*> recs = recordingEntries(f);
-        ASSERT_EQ(recs.size(), f.recordings.size());
+        ASSERT_EQ(recs.size(), f.recording.items.recordings.size());
         if (c.merge) {
             ASSERT_EQ(recs.size(), 1u);
             const RecordingInfo& r = *recs[0];
@@ -395,8 +395,8 @@ TEST(ReadingLoopBoundaries, EndPairMergesAtTheLaterTime) {
     ASSERT_NE(o.file, nullptr) << o.log;
     const std::vector<const RecordingInfo*> recs = recordingEntries(*o.file);
     ASSERT_EQ(recs.size(), 2u);
-    ASSERT_EQ(o.file->recordings.size(), 2u);
-    const RecordingInfo& end = *o.file->recordings[1];
+    ASSERT_EQ(o.file->recording.items.recordings.size(), 2u);
+    const RecordingInfo& end = *o.file->recording.items.recordings[1];
     EXPECT_EQ(end.state, 0);
     EXPECT_EQ(end.recordType, 3);
     EXPECT_EQ(end.time, 9003u);
@@ -443,9 +443,9 @@ TEST(ReadingLoopBoundaries, NoRecordIsLostAfterABlockWithoutAnEventsStart) {
             ASSERT_NE(o.file, nullptr) << o.log;
             VOKFile* f = o.file.get();
             const std::vector<const RecordingInfo*> recs = recordingEntries(*f);
-            ASSERT_EQ(recs.size(), f->recordings.size());
+            ASSERT_EQ(recs.size(), f->recording.items.recordings.size());
             for (const RecordingInfo* r : recs) {
-                const bool owned = std::any_of(f->recordings.begin(), f->recordings.end(),
+                const bool owned = std::any_of(f->recording.items.recordings.begin(), f->recording.items.recordings.end(),
                                                [&](const auto& p) { return p.get() == r; });
                 EXPECT_TRUE(owned);
             }
@@ -477,7 +477,7 @@ Rec mixedBlock() {
     fix.startTime = 1002;
     fix.endTime = 1006;
     w.fixationStart(fix);
-    w.at(1004).message(1004, "TRIALID 1").button(1004, 0x0101).input(1004, 3);
+    w.at(1004).message(1004, "TRIAL_START 1").button(1004, 0x0101).input(1004, 3);
     w.at(1006).fixationEnd(fix).at(1008);
     w.endSamples(1010).endEvents(1010).finish();
     return w;
@@ -529,12 +529,12 @@ TEST(ReadingLoopOptions, LoadFlagsChooseWhatIsKept) {
         ASSERT_NE(o.file, nullptr) << o.log;
         EXPECT_EQ(typeCounts(*o.file), c.counts);
         std::vector<int> types;
-        for (const auto& r : o.file->recordings) types.push_back(r->recordType);
+        for (const auto& r : o.file->recording.items.recordings) types.push_back(r->recordType);
         EXPECT_EQ(types, c.recordTypes);
         EXPECT_EQ(getInputType(*o.file), static_cast<int>(c.inputType));
-        EXPECT_EQ(vok_get_element_count(o.file.get()), o.file->index.size());
+        EXPECT_EQ(vok_get_element_count(o.file.get()), o.file->recording.items.index.size());
         // The whole file was read whatever was kept.
-        EXPECT_EQ(o.file->largestTime, 1010u);
+        EXPECT_EQ(o.file->recording.items.largestTime, 1010u);
     }
 }
 
@@ -564,8 +564,8 @@ TEST(ReadingLoopTolerant, TimeZeroDropsEyeStartsButNotBlockStarts) {
     EXPECT_EQ(counts[EFIX], 1);  // end events are kept without a time check
     EXPECT_EQ(counts[0], 0);
     EXPECT_EQ(counts[SMARK] + counts[EMARK], 0);
-    ASSERT_FALSE(tolerant.file->recordings.empty());
-    EXPECT_EQ(tolerant.file->recordings[0]->time, 0u);
+    ASSERT_FALSE(tolerant.file->recording.items.recordings.empty());
+    EXPECT_EQ(tolerant.file->recording.items.recordings[0]->time, 0u);
     EXPECT_EQ(tolerant.log,
               "Unexpected time stamp 0. Skipping event \n"
               "Unexpected event type tag 0. Skipping event \n"
@@ -596,7 +596,7 @@ TEST(ReadingLoopTolerant, EventOfTheRecordingCodeIsDropped) {
         // The only recording entries are the block's own.
         const std::vector<const RecordingInfo*> recs = recordingEntries(*o.file);
         ASSERT_EQ(recs.size(), 1u);
-        EXPECT_EQ(recs[0], o.file->recordings[0].get());
+        EXPECT_EQ(recs[0], o.file->recording.items.recordings[0].get());
         EXPECT_EQ(typeCounts(*o.file)[SAMPLE_TYPE], 3);
     }
 }
@@ -622,7 +622,7 @@ TEST(ReadingLoopTolerant, StrictFailsAndTolerantKeepsWhatPrecedesADamagedTail) {
     const std::string sampleBytes(more.bytes().begin() + static_cast<std::ptrdiff_t>(complete),
                                   more.bytes().end());
     Rec msg = base;
-    msg.message(1004, "SYNCTIME");
+    msg.message(1004, "DISPLAY_ON");
     const std::string messageBytes(msg.bytes().begin() + static_cast<std::ptrdiff_t>(complete),
                                    msg.bytes().end());
     Rec bad = base;
@@ -730,8 +730,8 @@ TEST(ReadingLoopFacts, FirstRecordTimeLargestTimeAndInputType) {
         SCOPED_TRACE(c.what);
         Opened o = openRec(dir, c.rec, 0, c.loadEvents, c.loadSamples);
         ASSERT_NE(o.file, nullptr) << o.log;
-        EXPECT_EQ(o.file->firstRecordTime, c.first);
-        EXPECT_EQ(o.file->largestTime, c.largest);
+        EXPECT_EQ(o.file->recording.items.firstRecordTime, c.first);
+        EXPECT_EQ(o.file->recording.items.largestTime, c.largest);
         EXPECT_EQ(getInputType(*o.file), c.inputType);
     }
 }
@@ -760,11 +760,11 @@ TEST(ReadingLoopFacts, HeadTrackerSamplesClearTheBlocksHeadDataFlag) {
         w.endSamples(1002).finish();
         Opened o = openRec(dir, w, 0);
         ASSERT_NE(o.file, nullptr) << o.log;
-        ASSERT_EQ(o.file->recordings.size(), 2u);
+        ASSERT_EQ(o.file->recording.items.recordings.size(), 2u);
         const std::uint16_t expected =
             static_cast<std::uint16_t>(VOK_SAMPLE_LEFT | (c.cleared ? 0 : VOK_SAMPLE_HEADDATA));
-        EXPECT_EQ(o.file->recordings[0]->sampleFlags, expected);
-        EXPECT_EQ(o.file->recordings[0]->eye, 1);
+        EXPECT_EQ(o.file->recording.items.recordings[0]->sampleFlags, expected);
+        EXPECT_EQ(o.file->recording.items.recordings[0]->eye, 1);
     }
 }
 

@@ -11,7 +11,7 @@
 #include <string>
 
 #include "FuzzCorpus.h"
-#include "load/VOKFile.h"
+#include "nav/VOKFile.h"
 #include "support/AllocationHook.h"
 #include "support/TestSupport.h"
 
@@ -48,9 +48,9 @@ Measured measure(const std::string& path, int consistency) {
         m.opened = true;
         m.elements = vok_get_element_count(file);
         while (vok_get_next_data(file) != 0) vok_get_float_data(file);
-        vok_set_trial_identifier(file, "TRIALID", "TRIAL_RESULT");
+        vok_set_trial_identifier(file, "TRIAL_START", "TRIAL_END");
         for (int t = 0; t < vok_get_trial_count(file); ++t) vok_jump_to_trial(file, t);
-        m.streamBytes = static_cast<std::size_t>(file->bodySize);
+        m.streamBytes = static_cast<std::size_t>(file->recording.bodySize);
         vok_close_file(file);
     }
     m.peak = allocation::peakBytes() - base;

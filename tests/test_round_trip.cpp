@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "load/ItemIndex.h"
-#include "load/VOKFile.h"
+#include "nav/VOKFile.h"
 #include "support/TestSupport.h"
 
 namespace vok {
@@ -120,7 +120,7 @@ Walked walkAll(VOKFile* f) {
     for (int type; (type = vok_get_next_data(f)) != 0;) {
         ++w.items;
         const FloatData* d = vok_get_float_data(f);
-        const std::uint64_t key = sortKey(f->index[f->cursor - 1]);
+        const std::uint64_t key = sortKey(f->recording.items.index[f->cursor.position - 1]);
         if (d == nullptr) {
             if (w.failure.empty())
                 w.failure = "item " + std::to_string(w.items - 1) + " (type " + std::to_string(type) +
@@ -316,7 +316,7 @@ TEST(RoundTrip, GapsAreFilledExactlyAtTheRepairLevel) {
         ASSERT_FALSE(missing.empty());
 
         std::set<std::uint64_t> gotReal, gotPlaceholders;
-        for (const ItemEntry& e : f->index) {
+        for (const ItemEntry& e : f->recording.items.index) {
             if (itemType(e) != SAMPLE_TYPE) continue;
             (e.position == kPlaceholder ? gotPlaceholders : gotReal).insert(sortKey(e));
         }
@@ -329,7 +329,7 @@ TEST(RoundTrip, GapsAreFilledExactlyAtTheRepairLevel) {
             if (type != SAMPLE_TYPE) continue;
             const Sample* s = vok_get_sample(vok_get_float_data(f.get()));
             ASSERT_NE(s, nullptr);
-            const std::uint64_t key = sortKey(f->index[f->cursor - 1]);
+            const std::uint64_t key = sortKey(f->recording.items.index[f->cursor.position - 1]);
             EXPECT_EQ(s->time, key >> 1);
             if (missing.count(key) != 0) {
                 EXPECT_EQ(s->flags & ~VOK_SAMPLE_HALFMS, 0xC000);

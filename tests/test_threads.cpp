@@ -17,7 +17,7 @@
 
 #include "ExtraLogWriter.h"
 #include "VokWriter.h"
-#include "load/VOKFile.h"
+#include "load/Recording.h"
 #include "support/TestSupport.h"
 #include "vokapi.h"
 

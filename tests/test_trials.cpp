@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-#include "load/VOKFile.h"
+#include "nav/VOKFile.h"
 #include "nav/Cursor.h"
 #include "nav/Trials.h"
 #include "support/BlockRecording.h"
@@ -34,8 +34,8 @@ FilePtr openRecording(const test::TempDir& dir, Recording& r) {
 // Position of the first item of the type whose time is t (RECORDING_INFO
 // items: the start or end record by state).
 std::uint32_t positionOf(const VOKFile& f, int type, std::uint32_t t, int state = -1) {
-    for (std::uint32_t i = 0; i < f.index.size(); ++i) {
-        const ItemEntry& e = f.index[i];
+    for (std::uint32_t i = 0; i < f.recording.items.index.size(); ++i) {
+        const ItemEntry& e = f.recording.items.index[i];
         if (itemType(e) != type || (sortKey(e) >> 1) != t) continue;
         if (state >= 0 && e.recording->state != state) continue;
         return i;
@@ -50,9 +50,9 @@ struct Expected {
 };
 
 void expectTrials(const VOKFile& f, const std::vector<Expected>& expected) {
-    ASSERT_EQ(f.trials.size(), expected.size());
+    ASSERT_EQ(f.trials.entries.size(), expected.size());
     for (std::size_t k = 0; k < expected.size(); ++k) {
-        const TrialEntry& t = f.trials[k];
+        const TrialEntry& t = f.trials.entries[k];
         const Expected& e = expected[k];
         EXPECT_EQ(t.startIndex, e.startIndex) << "trial " << k;
         EXPECT_EQ(t.endIndex, e.endIndex) << "trial " << k;
@@ -64,7 +64,7 @@ void expectTrials(const VOKFile& f, const std::vector<Expected>& expected) {
 }
 
 const RecordingInfo* startRecord(const VOKFile& f, std::uint32_t t) {
-    return f.index[positionOf(f, RECORDING_INFO, t, 1)].recording;
+    return f.recording.items.index[positionOf(f, RECORDING_INFO, t, 1)].recording;
 }
 
 Recording twoBlocks() {
@@ -87,7 +87,7 @@ TEST(Trials, OnePerBlockWithoutIdentifiers) {
                        1000, 1100, startRecord(*f, 1000)},
                       {positionOf(*f, RECORDING_INFO, 2000, 1), positionOf(*f, RECORDING_INFO, 2100, 0) + 1,
                        2000, 2100, startRecord(*f, 2000)}});
-    EXPECT_EQ(f->trials[1].endIndex, f->index.size()) << "the last recording end is the last item";
+    EXPECT_EQ(f->trials.entries[1].endIndex, f->recording.items.index.size()) << "the last recording end is the last item";
     EXPECT_EQ(startRecord(*f, 1000)->state, 1);
 }
 
@@ -96,7 +96,7 @@ TEST(Trials, StartAndEndMessagesAroundABlock) {
     for (std::uint32_t endAt : {1055u, 1200u}) {
         test::TempDir dir;
         Recording r;
-        r.message(900, "TRIALID A7").blockStart(1000).samples(1000, 1090, 10);
+        r.message(900, "TRIAL_START A7").blockStart(1000).samples(1000, 1090, 10);
         if (endAt < 1100) r.message(endAt, "B done");
         r.blockEnd(1100);
         if (endAt > 1100) r.message(endAt, "B done");
@@ -196,9 +196,9 @@ TEST(Trials, InputSplit) {
     vok_set_trial_identifier(f.get(), "7", "long");
     EXPECT_EQ(testing::internal::GetCapturedStdout(),
               "setTrial End:  long\n!!!!!!!!!!!!!!!!!!!B\n Start Input: 7\n End Input: 0\n");
-    EXPECT_TRUE(f->inputSplit);
-    ASSERT_EQ(f->trials.size(), 2u);
-    EXPECT_EQ(f->trials[1].startIndex, positionOf(*f, INPUTEVENT, 1040));
+    EXPECT_TRUE(f->trials.inputSplit);
+    ASSERT_EQ(f->trials.entries.size(), 2u);
+    EXPECT_EQ(f->trials.entries[1].startIndex, positionOf(*f, INPUTEVENT, 1040));
 }
 
 Recording blockWithRepeatedTrials() {
@@ -222,23 +222,23 @@ TEST(Trials, RebuildKeepsTheCurrentNumberAndShrinksSafely) {
     EXPECT_EQ(header.startTime, 2000u);
 
     vok_set_trial_identifier(f.get(), "A", "B");  // same list again
-    EXPECT_EQ(f->currentTrial, 3);
+    EXPECT_EQ(f->trials.current, 3);
     EXPECT_EQ(vok_get_trial_header(f.get(), &header), 0);
 
     vok_set_trial_identifier(f.get(), nullptr, nullptr);  // one trial per block
     testing::internal::GetCapturedStdout();
     ASSERT_EQ(vok_get_trial_count(f.get()), 2);
-    EXPECT_EQ(f->currentTrial, 3) << "rebuilding does not reset the current trial";
+    EXPECT_EQ(f->trials.current, 3) << "rebuilding does not reset the current trial";
     header = Trial{nullptr, 1, 2, 3};
     EXPECT_EQ(vok_get_trial_header(f.get(), &header), -1);
     EXPECT_EQ(header.duration, 1u) << "the header is left alone";
     EXPECT_EQ(currentTrialEntry(*f), nullptr);
-    const std::uint32_t cursor = f->cursor;
+    const std::uint32_t cursor = f->cursor.position;
     EXPECT_EQ(vok_goto_next_trial(f.get()), -1);
     EXPECT_EQ(vok_goto_previous_trial(f.get()), -1) << "trial 2 does not exist either";
-    EXPECT_EQ(f->cursor, cursor);
+    EXPECT_EQ(f->cursor.position, cursor);
     EXPECT_EQ(vok_jump_to_trial(f.get(), 1), 0);
-    EXPECT_EQ(currentTrialEntry(*f), &f->trials[1]);
+    EXPECT_EQ(currentTrialEntry(*f), &f->trials.entries[1]);
 }
 
 TEST(Trials, SeveralTrialsInABlockThatStartsTheFile) {
@@ -254,11 +254,11 @@ TEST(Trials, SeveralTrialsInABlockThatStartsTheFile) {
     EXPECT_EQ(out.find("removed last trial"), std::string::npos) << out;
     ASSERT_EQ(vok_get_trial_count(f.get()), 3);  // the lead-in from the block start, then A..B twice
     const RecordingInfo* block = startRecord(*f, 1000);
-    for (int k = 0; k < 3; ++k) EXPECT_EQ(f->trials[static_cast<std::size_t>(k)].recording, block) << k;
-    EXPECT_EQ(f->trials[1].startTime, 1010u);
-    EXPECT_EQ(f->trials[1].endTime, 1020u);
-    EXPECT_EQ(f->trials[2].startTime, 1030u);
-    EXPECT_EQ(f->trials[2].endTime, 1040u);
+    for (int k = 0; k < 3; ++k) EXPECT_EQ(f->trials.entries[static_cast<std::size_t>(k)].recording, block) << k;
+    EXPECT_EQ(f->trials.entries[1].startTime, 1010u);
+    EXPECT_EQ(f->trials.entries[1].endTime, 1020u);
+    EXPECT_EQ(f->trials.entries[2].startTime, 1030u);
+    EXPECT_EQ(f->trials.entries[2].endTime, 1040u);
 }
 
 TEST(Trials, JumpsAndHeader) {
@@ -268,11 +268,11 @@ TEST(Trials, JumpsAndHeader) {
     Trial header{};
     EXPECT_EQ(vok_get_trial_header(f.get(), &header), -1) << "no current trial before a jump";
     EXPECT_EQ(vok_get_trial_header(f.get(), nullptr), -1);
-    EXPECT_EQ(f->cursor, 0u);
+    EXPECT_EQ(f->cursor.position, 0u);
 
     // Right after opening, next goes to trial 0; the next step returns its first item.
     ASSERT_EQ(vok_goto_next_trial(f.get()), 0);
-    EXPECT_EQ(f->currentTrial, 0);
+    EXPECT_EQ(f->trials.current, 0);
     EXPECT_EQ(vok_goto_previous_trial(f.get()), -1);
     EXPECT_EQ(vok_get_next_data(f.get()), RECORDING_INFO);
     ASSERT_EQ(vok_get_trial_header(f.get(), &header), 0);
@@ -280,28 +280,28 @@ TEST(Trials, JumpsAndHeader) {
     EXPECT_EQ(header.startTime, 1000u);
     EXPECT_EQ(header.endTime, 1100u);
     EXPECT_EQ(header.duration, 100u);
-    EXPECT_EQ(f->cursor, 1u) << "the header does not move the cursor";
+    EXPECT_EQ(f->cursor.position, 1u) << "the header does not move the cursor";
 
     ASSERT_EQ(vok_goto_next_trial(f.get()), 0);
-    EXPECT_EQ(f->cursor, f->trials[1].startIndex);
-    const std::uint32_t cursor = f->cursor;
+    EXPECT_EQ(f->cursor.position, f->trials.entries[1].startIndex);
+    const std::uint32_t cursor = f->cursor.position;
     EXPECT_EQ(vok_goto_next_trial(f.get()), -1) << "past the last trial";
-    EXPECT_EQ(f->cursor, cursor);
-    EXPECT_EQ(f->currentTrial, 1);
+    EXPECT_EQ(f->cursor.position, cursor);
+    EXPECT_EQ(f->trials.current, 1);
     EXPECT_EQ(vok_jump_to_trial(f.get(), 2), -1);
     EXPECT_EQ(vok_jump_to_trial(f.get(), -1), -1);
-    EXPECT_EQ(f->cursor, cursor);
+    EXPECT_EQ(f->cursor.position, cursor);
 
     // Exact times only.
     EXPECT_EQ(vok_goto_trial_with_start_time(f.get(), 1001), -1);
     EXPECT_EQ(vok_goto_trial_with_end_time(f.get(), 1099), -1);
-    EXPECT_EQ(f->cursor, cursor);
-    EXPECT_EQ(f->currentTrial, 1);
+    EXPECT_EQ(f->cursor.position, cursor);
+    EXPECT_EQ(f->trials.current, 1);
     EXPECT_EQ(vok_goto_trial_with_start_time(f.get(), 1000), 0);
-    EXPECT_EQ(f->currentTrial, 0);
-    EXPECT_EQ(f->cursor, f->trials[0].startIndex);
+    EXPECT_EQ(f->trials.current, 0);
+    EXPECT_EQ(f->cursor.position, f->trials.entries[0].startIndex);
     EXPECT_EQ(vok_goto_trial_with_end_time(f.get(), 2100), 0);
-    EXPECT_EQ(f->currentTrial, 1);
+    EXPECT_EQ(f->trials.current, 1);
     EXPECT_EQ(vok_get_next_data(f.get()), RECORDING_INFO);
     EXPECT_EQ(vok_get_float_data(f.get())->recording.time, 2000u);
 }
@@ -312,26 +312,26 @@ TEST(Trials, GotoIndexUpdatesTheCurrentTrialOnceBuilt) {
     FilePtr f = openRecording(dir, r);
     const int second = static_cast<int>(positionOf(*f, RECORDING_INFO, 2000, 1));
     gotoIndex(*f, second);
-    EXPECT_EQ(f->cursor, static_cast<std::uint32_t>(second));
-    EXPECT_FALSE(f->trialsBuilt) << "not built by a move";
-    EXPECT_EQ(f->currentTrial, -1);
+    EXPECT_EQ(f->cursor.position, static_cast<std::uint32_t>(second));
+    EXPECT_FALSE(f->trials.built) << "not built by a move";
+    EXPECT_EQ(f->trials.current, -1);
 
     ASSERT_EQ(vok_get_trial_count(f.get()), 2);
     gotoIndex(*f, 3);
-    EXPECT_EQ(f->currentTrial, 0);
+    EXPECT_EQ(f->trials.current, 0);
     gotoIndex(*f, second + 2);
-    EXPECT_EQ(f->currentTrial, 1);
+    EXPECT_EQ(f->trials.current, 1);
     // Between the blocks: no trial covers it, the current one stays.
     gotoIndex(*f, static_cast<int>(positionOf(*f, MESSAGEEVENT, 1600)));
-    EXPECT_EQ(f->currentTrial, 1);
+    EXPECT_EQ(f->trials.current, 1);
     // A trial's end index (one past its last item) still counts as inside.
-    gotoIndex(*f, static_cast<int>(f->trials[0].endIndex));
-    EXPECT_EQ(f->currentTrial, 0);
-    const std::uint32_t cursor = f->cursor;
+    gotoIndex(*f, static_cast<int>(f->trials.entries[0].endIndex));
+    EXPECT_EQ(f->trials.current, 0);
+    const std::uint32_t cursor = f->cursor.position;
     gotoIndex(*f, -5);
-    gotoIndex(*f, static_cast<int>(f->index.size()) + 3);
-    EXPECT_EQ(f->cursor, cursor);
-    EXPECT_EQ(f->currentTrial, 0);
+    gotoIndex(*f, static_cast<int>(f->recording.items.index.size()) + 3);
+    EXPECT_EQ(f->cursor.position, cursor);
+    EXPECT_EQ(f->trials.current, 0);
 }
 
 TEST(Trials, RecordingCoveringTimeTakesTheLastTrial) {
@@ -340,7 +340,7 @@ TEST(Trials, RecordingCoveringTimeTakesTheLastTrial) {
     FilePtr f = openRecording(dir, r);
     // Built on demand.
     EXPECT_EQ(recordingCoveringTime(*f, 2050), startRecord(*f, 2000));
-    EXPECT_TRUE(f->trialsBuilt);
+    EXPECT_TRUE(f->trials.built);
     EXPECT_EQ(recordingCoveringTime(*f, 1500), nullptr);
     EXPECT_EQ(recordingCoveringTime(*f, 10), nullptr);
 
@@ -349,9 +349,9 @@ TEST(Trials, RecordingCoveringTimeTakesTheLastTrial) {
     testing::internal::GetCapturedStdout();
     // Time 1010 ends trial 0 and starts trial 1; both carry the first block,
     // and the last one is taken.
-    ASSERT_GE(f->trials.size(), 2u);
-    f->trials[0].recording =
-        f->index[positionOf(*f, RECORDING_INFO, 2000, 1)].recording;  // tell the two apart
+    ASSERT_GE(f->trials.entries.size(), 2u);
+    f->trials.entries[0].recording =
+        f->recording.items.index[positionOf(*f, RECORDING_INFO, 2000, 1)].recording;  // tell the two apart
     EXPECT_EQ(recordingCoveringTime(*f, 1010), startRecord(*f, 1000));
     EXPECT_EQ(recordingCoveringTime(*f, 1005), startRecord(*f, 2000));
 }
@@ -370,7 +370,7 @@ TEST(Trials, BuildingPutsTheCursorAndTheRecordBack) {
     testing::internal::CaptureStdout();
     vok_set_trial_identifier(f.get(), "A", "B");  // reads every message
     testing::internal::GetCapturedStdout();
-    EXPECT_EQ(f->cursor, 1u);
+    EXPECT_EQ(f->cursor.position, 1u);
     EXPECT_EQ(std::memcmp(d, &before, sizeof before), 0);
     EXPECT_STREQ(d->event.message->c, "x");
     EXPECT_EQ(vok_get_next_data(f.get()), RECORDING_INFO);
@@ -382,14 +382,14 @@ TEST(Trials, UnreadableMessagesMatchNothing) {
     r.message(900, "x").blockStart(1000).samples(1000, 1050, 10).message(1060, "A").blockEnd(1100);
     FilePtr f = openRecording(dir, r);
     // Point the message at a byte that is not a record.
-    f->index[positionOf(*f, MESSAGEEVENT, 1060)].position = 0x7FFFFFF0u;
+    f->recording.items.index[positionOf(*f, MESSAGEEVENT, 1060)].position = 0x7FFFFFF0u;
     test::LogCapture capture;
     testing::internal::CaptureStdout();
     vok_set_trial_identifier(f.get(), "A", "B");
     testing::internal::GetCapturedStdout();
     EXPECT_TRUE(capture.contains("Error ")) << capture.text();
-    ASSERT_EQ(f->trials.size(), 1u);
-    EXPECT_EQ(f->trials[0].startIndex, positionOf(*f, RECORDING_INFO, 1000, 1));
+    ASSERT_EQ(f->trials.entries.size(), 1u);
+    EXPECT_EQ(f->trials.entries[0].startIndex, positionOf(*f, RECORDING_INFO, 1000, 1));
 }
 
 TEST(Trials, NullHandleAndPointers) {

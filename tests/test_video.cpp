@@ -20,7 +20,7 @@
 #include "support/TestSupport.h"
 #include "video/AVIVOKTimeLookupTime.h"
 #include "video/FrameLookup.h"
-#include "video/VideoPlayback.h"
+#include "java/VideoPort.h"
 
 namespace vok::video {
 namespace {

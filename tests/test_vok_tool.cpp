@@ -922,10 +922,10 @@ TEST(Trials, TableAndTrialColumnsFollowTheLibrary) {
     const std::string path = writeGenerated(dir, "t.vok", r);
     for (const bool byMessages : {false, true}) {
         const std::vector<LibraryTrial> expected =
-            byMessages ? libraryTrials(path, "TRIALID", "TRIAL_RESULT") : libraryTrials(path, nullptr, nullptr);
+            byMessages ? libraryTrials(path, "TRIAL_START", "TRIAL_END") : libraryTrials(path, nullptr, nullptr);
         ASSERT_GE(expected.size(), 2u);
         std::vector<std::string> ids;
-        if (byMessages) ids = {"--trial-start", "TRIALID", "--trial-end", "TRIAL_RESULT"};
+        if (byMessages) ids = {"--trial-start", "TRIAL_START", "--trial-end", "TRIAL_END"};
         auto args = [&](std::vector<std::string> a) {
             a.insert(a.end(), ids.begin(), ids.end());
             a.push_back(path);
@@ -966,9 +966,9 @@ TEST(Trials, TableAndTrialColumnsFollowTheLibrary) {
             EXPECT_GT(inTrials, 0u) << t;
         }
     }
-    const ToolRun info = vok(dir, {"info", "--json", "--trial-start", "TRIALID", "--trial-end", "TRIAL_RESULT", path});
+    const ToolRun info = vok(dir, {"info", "--json", "--trial-start", "TRIAL_START", "--trial-end", "TRIAL_END", path});
     const Json j = Json::parse(info.out);
-    const auto expected = libraryTrials(path, "TRIALID", "TRIAL_RESULT");
+    const auto expected = libraryTrials(path, "TRIAL_START", "TRIAL_END");
     ASSERT_EQ(j["trials"]["list"].size(), expected.size());
     EXPECT_EQ(j["trials"]["by"], "messages");
     EXPECT_EQ(j["trials"]["list"][1]["end_time"], expected[1].end);

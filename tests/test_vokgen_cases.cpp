@@ -13,7 +13,7 @@
 
 #include "Cases.h"
 #include "load/ItemIndex.h"
-#include "load/VOKFile.h"
+#include "nav/VOKFile.h"
 #include "support/TestSupport.h"
 #include "vokapi.h"
 
@@ -50,7 +50,7 @@ Opened openCase(const test::TempDir& dir, const std::string& name, int consisten
 // Keys of the index entries of a type (and eye slot, when not 0), with a mark.
 std::vector<std::uint64_t> keysOf(const VOKFile& f, int type, std::uint16_t mark = 0, int eye = 0) {
     std::vector<std::uint64_t> keys;
-    for (const ItemEntry& e : f.index) {
+    for (const ItemEntry& e : f.recording.items.index) {
         if (itemType(e) != type || (eye != 0 && eyeSlot(e) != eye)) continue;
         if ((e.code & mark) == mark) keys.push_back(sortKey(e));
     }
@@ -184,7 +184,7 @@ TEST(VokgenCases, GapInABlockIsFilledOnlyWhenRepairing) {
     EXPECT_EQ(samplesIn(*checked.file), 1980u);
     EXPECT_EQ(samplesIn(*repaired.file), 2000u);
     std::vector<std::uint64_t> placeholders;
-    for (const ItemEntry& e : repaired.file->index) {
+    for (const ItemEntry& e : repaired.file->recording.items.index) {
         if (itemType(e) == SAMPLE_TYPE && e.position == 0xFFFFFFFFu) placeholders.push_back(sortKey(e));
     }
     ASSERT_EQ(placeholders.size(), 20u);
@@ -207,7 +207,7 @@ TEST(VokgenCases, EventsAfterABlockEndMoveToTheBlockEdges) {
         EXPECT_EQ(keysOf(*o.file, SFIX, kMarkA), (std::vector<std::uint64_t>{8000, 8000})) << level;
     }
     std::size_t stamped = 0;
-    for (const ItemEntry& e : plain.file->index) {
+    for (const ItemEntry& e : plain.file->recording.items.index) {
         if ((itemType(e) == EFIX && sortKey(e) == 6008) || (itemType(e) == SFIX && sortKey(e) == 6020))
             ++stamped;
     }
@@ -222,7 +222,7 @@ TEST(VokgenCases, BlockEndAndStartInOneMillisecondAreMerged) {
         Opened o = openCase(dir, "block-end-start-same-ms.vok", level);
         ASSERT_NE(o.file, nullptr);
         std::vector<std::pair<std::uint64_t, int>> records;  // key, merged
-        for (const ItemEntry& e : o.file->index) {
+        for (const ItemEntry& e : o.file->recording.items.index) {
             if (itemType(e) == RECORDING_INFO) records.emplace_back(sortKey(e), e.recording->merged);
         }
         const std::vector<std::pair<std::uint64_t, int>> expected =

@@ -367,7 +367,7 @@ TEST(WriterCompressed, BodyIsOneZlibStream) {
         s.gazeX[0] = static_cast<std::int16_t>(t);
         w.sample(s);
     }
-    w.message(250, "TRIALID 1").endSamples(400).endOfRecords();
+    w.message(250, "TRIAL_START 1").endSamples(400).endOfRecords();
 
     const Bytes file = w.fileBytes();
     const std::size_t head = w.bodyOffset();
@@ -625,8 +625,8 @@ TEST(Generator, RealisticStructure) {
                 break;
             case MESSAGEEVENT: {
                 const std::string& text = r.messages[item.textIndex];
-                trialIds += text.rfind("TRIALID ", 0) == 0;
-                trialResults += text.rfind("TRIAL_RESULT ", 0) == 0;
+                trialIds += text.rfind("TRIAL_START ", 0) == 0;
+                trialResults += text.rfind("TRIAL_END ", 0) == 0;
                 break;
             }
             case SSACC:

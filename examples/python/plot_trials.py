@@ -31,7 +31,7 @@ def main(path, out="trials.png", trials_shown=3):
 
         # %% Trials from the trial messages; the samples come as a DataFrame
         # with NaN for every missing value (blinks, absent eyes).
-        trials = rec.trials(start="TRIALID", end="TRIAL_RESULT")
+        trials = rec.trials(start="TRIAL_START", end="TRIAL_END")
         trials = [t for t in trials if not t.messages(as_frame=True).empty] or trials
         shown = trials[:trials_shown]
         data = []

@@ -313,6 +313,7 @@ LogFunction = CFUNCTYPE(None, c_char_p)
 
 _declare("vok_set_log_function", None, LogFunction)
 _declare("vok_open_file_ex", VOKFileP, c_char_p, c_int, c_int, c_int, POINTER(c_float), POINTER(c_int))
+_declare("vokext_open_memory", VOKFileP, c_void_p, ctypes.c_size_t, c_int, c_int, c_int, POINTER(c_int))
 _declare("vok_close_file", c_int, VOKFileP)
 _declare("vok_get_preamble_text", c_int, VOKFileP, c_char_p, c_int)
 _declare("vok_get_preamble_text_length", c_int, VOKFileP)

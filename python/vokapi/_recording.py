@@ -3,7 +3,7 @@
 import ctypes
 import errno
 import os
-from ctypes import byref, c_float, c_int, c_uint32
+from ctypes import byref, c_float, c_int, c_uint32, c_void_p
 
 import numpy as np
 
@@ -429,14 +429,16 @@ class Recording:
     block or call ``close()``.  Every array it hands out is a copy that stays
     valid after closing.
 
-    Attributes: ``path``; ``preamble`` (the header lines, without their
+    Attributes: ``path`` (None for a recording opened from memory);
+    ``preamble`` (the header lines, without their
     "** " prefix); ``revision`` (recording software revision, 0 when
     absent); ``tracker_revision``; ``blocks`` (the recording blocks, list of
     dicts); ``len(rec)`` the number of items.
     """
 
-    def __init__(self, handle, path, text_encoding):
+    def __init__(self, handle, path, text_encoding, source=None):
         self._handle = handle
+        self._source = source  # the bytes a recording in memory is read from, kept while open
         self.path = path
         self._encoding = text_encoding
         self._identifiers = None
@@ -460,6 +462,7 @@ class Recording:
         if self._handle:
             L.lib.vok_close_file(self._handle)
             self._handle = None
+        self._source = None
         self._cache.clear()
 
     @property
@@ -963,6 +966,11 @@ def open(path, consistency=1, *, tolerant=False, time_fixup=True, message_time_o
          samples=True, extra_messages=False, resolution=None, text_encoding=None):
     """Opens a recording and returns a ``Recording`` (use it with ``with``).
 
+    path: the recording's file name, or the recording itself: ``bytes``,
+        ``bytearray``, ``memoryview`` or a binary file object (read whole).
+        Bytes are read where they are (a bytearray cannot be resized while
+        the recording is open) and kept alive by the ``Recording``.
+
     consistency: 0 no checks; 1 (default) check (events between blocks
         moved to the block edges, samples outside blocks dropped, unpaired
         blinks reported; no value changed); 2 check and repair (gaps filled
@@ -977,20 +985,29 @@ def open(path, consistency=1, *, tolerant=False, time_fixup=True, message_time_o
     events / samples: False loads no events (besides sample-block
         boundaries) / no samples.
     extra_messages: True merges "mb_messages.log" beside the recording into
-        the stream by time; a path merges that file instead.
+        the stream by time; a path merges that file instead (a recording in
+        memory has nothing beside it: give the path).
     resolution: (x, y) pixels per degree that the velocities use instead of
-        the samples' own resolution (shared by all open recordings).
+        the samples' own resolution (shared by all open recordings; not for
+        a recording in memory).
     text_encoding: how message and preamble bytes are decoded; None: UTF-8,
         or Windows-1252 for texts that are not UTF-8.
 
-    Raises OSError (FileNotFoundError for a missing file) when the file cannot
-    be opened or read, with the library's diagnostic as the message (all the
+    Raises OSError (FileNotFoundError for a missing file) when the file (or
+    the recording in memory) cannot be opened or read, with the library's diagnostic as the message (all the
     lines it logged are in the exception's ``library_log``), and ValueError
     for bad arguments.
     """
-    fspath = os.fspath(path)
-    if isinstance(fspath, bytes):
-        fspath = os.fsdecode(fspath)
+    source = _memory_source(path)
+    fspath = None
+    if source is None:
+        fspath = os.fspath(path)
+        if isinstance(fspath, bytes):
+            fspath = os.fsdecode(fspath)
+    elif extra_messages is True:
+        raise ValueError("extra_messages=True looks beside the recording's file; give the log's path instead")
+    elif resolution is not None:
+        raise ValueError("resolution is not available for a recording opened from memory")
     if not isinstance(consistency, int) or isinstance(consistency, bool) or not 0 <= consistency <= 3:
         raise ValueError(f"consistency must be 0, 1, 2 or 3, not {consistency!r}")
     flags = consistency
@@ -1017,8 +1034,16 @@ def open(path, consistency=1, *, tolerant=False, time_fixup=True, message_time_o
         if extra_messages:
             name = None if extra_messages is True else os.fsencode(os.fspath(extra_messages))
             L.lib.vok_set_extra_message_file(name)
-        handle = L.lib.vok_open_file_ex(os.fsencode(fspath), flags, load_events, 1 if samples else 0, res,
-                                        byref(err))
+        if source is None:
+            handle = L.lib.vok_open_file_ex(os.fsencode(fspath), flags, load_events, 1 if samples else 0, res,
+                                            byref(err))
+        else:
+            buffer, size = source
+            handle = L.lib.vokext_open_memory(buffer, size, flags, load_events, 1 if samples else 0, byref(err))
+    if not handle and source is not None:
+        error = OSError(errno.EIO, logged.text("the library could not read the recording"))
+        error.library_log = list(logged.lines)
+        raise error
     if not handle:
         reason = logged.text("the library could not open the file")
         if not os.path.exists(fspath):
@@ -1029,7 +1054,39 @@ def open(path, consistency=1, *, tolerant=False, time_fixup=True, message_time_o
             error = OSError(errno.EIO, reason, fspath)
         error.library_log = list(logged.lines)  # every line the library logged while opening
         raise error
-    return Recording(handle, fspath, text_encoding)
+    return Recording(handle, fspath, text_encoding, source)
+
+
+def _memory_source(recording):
+    """(pointer, size) over the bytes of a recording given as bytes, a
+    buffer or a binary file object, holding what keeps them alive; None for a
+    path."""
+    if hasattr(recording, "read") and not isinstance(recording, (str, bytes, os.PathLike)):
+        recording = recording.read()
+        if not isinstance(recording, (bytes, bytearray)):
+            raise ValueError("the file object must be opened in binary mode")
+    if isinstance(recording, memoryview):
+        view = recording.cast("B") if recording.contiguous else None
+        recording = bytearray(recording) if view is None or view.readonly else view
+    if isinstance(recording, bytes):
+        keep = ctypes.c_char_p(recording)  # points into the bytes object itself
+        return _Source(ctypes.cast(keep, c_void_p), len(recording), (recording, keep))
+    if isinstance(recording, (bytearray, memoryview)):
+        size = len(recording)
+        if size == 0:
+            return _Source(None, 0, recording)
+        array = (ctypes.c_char * size).from_buffer(recording)
+        return _Source(ctypes.cast(array, c_void_p), size, array)
+    return None
+
+
+class _Source(tuple):
+    """A recording's bytes in memory: (pointer, size), and what keeps them."""
+
+    def __new__(cls, pointer, size, keep):
+        self = super().__new__(cls, (pointer, size))
+        self.keep = keep
+        return self
 
 
 # --------------------------------------------------------------------------

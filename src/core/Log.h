@@ -2,7 +2,7 @@
 // few progress lines that always go to standard output.
 #pragma once
 
-#include "core/Compiler.h"
+#include "platform/Compiler.h"
 #include "vokapi.h"
 
 namespace vok {

@@ -14,3 +14,9 @@ VOKException::VOKException(const char* format, ...) {
 }
 
 }  // namespace vok
+
+namespace vok {
+
+RecordError::RecordError(int status) : VOKException("Record cannot be decoded (%d)", status), status_(status) {}
+
+}  // namespace vok

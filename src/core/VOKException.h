@@ -5,7 +5,7 @@
 
 #include <exception>
 
-#include "core/Compiler.h"
+#include "platform/Compiler.h"
 
 namespace vok {
 
@@ -16,6 +16,23 @@ public:
 
 private:
     char message_[1024];
+};
+
+// A record the decoders cannot read.  status says why: kUnreadable when the
+// stream cannot deliver a record here (no stream, at its end, still in the
+// preamble) or the record is malformed, kOtherClass when the record waiting
+// is a sample and an event was asked for, or the other way round.  The
+// callers that turn it into their own message catch it by this type; any
+// other VOKException is a short read or a failure of the source.
+class RecordError : public VOKException {
+public:
+    static constexpr int kUnreadable = -1;
+    static constexpr int kOtherClass = -2;
+    explicit RecordError(int status);
+    int status() const noexcept { return status_; }
+
+private:
+    int status_;
 };
 
 // Raises a VOKException unless the condition holds.

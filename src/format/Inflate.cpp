@@ -3,7 +3,10 @@
 #include <zlib.h>
 
 #include <atomic>
+#include <utility>
+#include <vector>
 
+#include "core/Log.h"
 #include "core/VOKException.h"
 #include "platform/FaultInjection.h"
 #include "platform/Platform.h"
@@ -36,15 +39,15 @@ public:
         return result;
     }
 
-    int run(std::FILE* in, std::FILE* out, std::uint64_t limit) {
+    // Inflates what read() delivers (a count, 0 at the end of the input, or
+    // kInflateIoError) into write() (false when it failed), at most limit
+    // bytes.
+    template <class Read, class Write>
+    int run(Read&& read, Write&& write, std::uint64_t limit) {
         std::uint64_t total = 0;  // stays below limit, or 0 when limit is 0
         for (;;) {
-            if (fault::shouldFail(fault::Point::Read)) return kInflateIoError;
-            std::size_t got = std::fread(in_.get(), 1, kChunk, in);
-            // A short read is the end of the file or an error; a runtime that
-            // flags neither (Wine's, reading a stream opened for writing)
-            // failed to read.
-            if (std::ferror(in) || (got < kChunk && !std::feof(in))) return kInflateIoError;
+            const long got = read(in_.get(), kChunk);
+            if (got < 0) return kInflateIoError;
             if (got == 0) return Z_DATA_ERROR;  // input used up before the stream's end
             stream_.next_in = in_.get();
             stream_.avail_in = static_cast<uInt>(got);
@@ -57,8 +60,7 @@ public:
                 std::size_t have = kChunk - stream_.avail_out;
                 if (have != 0) {
                     if (have >= limit - total) return kInflateTooLarge;
-                    if (fault::shouldFail(fault::Point::TempWrite)) return kInflateIoError;
-                    if (std::fwrite(out_.get(), 1, have, out) != have) return kInflateIoError;
+                    if (!write(out_.get(), have)) return kInflateIoError;
                     total += have;
                 }
                 switch (result) {
@@ -84,7 +86,20 @@ int inflateBody(std::FILE* in, std::FILE* out, std::uint64_t limit) {
     Inflater inflater;
     int result = inflater.init();
     if (result != Z_OK) return result;
-    return inflater.run(in, out, limit);
+    const auto read = [in](unsigned char* buffer, std::size_t count) -> long {
+        if (fault::shouldFail(fault::Point::Read)) return kInflateIoError;
+        const std::size_t got = std::fread(buffer, 1, count, in);
+        // A short read is the end of the file or an error; a runtime that
+        // flags neither (Wine's, reading a stream opened for writing)
+        // failed to read.
+        if (std::ferror(in) || (got < count && !std::feof(in))) return kInflateIoError;
+        return static_cast<long>(got);
+    };
+    const auto write = [out](const unsigned char* buffer, std::size_t count) {
+        if (fault::shouldFail(fault::Point::TempWrite)) return false;
+        return std::fwrite(buffer, 1, count, out) == count;
+    };
+    return inflater.run(read, write, limit);
 }
 
 std::uint64_t inflatedSizeLimit() { return g_inflatedSizeLimit.load(std::memory_order_relaxed); }
@@ -100,8 +115,11 @@ std::unique_ptr<FileInputStream> inflateToTempFile(FileInputStream& recording,
     // storing the name must not run out of memory once there is a file to
     // delete.
     tempFileName.reserve(kTempNameRoom);
-    std::unique_ptr<std::FILE, FileCloser> temp(
-        fault::shouldFail(fault::Point::TempCreate) ? nullptr : platform::createTempFile("vokapi_", tempFileName));
+    platform::TempFileFailure failure;
+    std::unique_ptr<std::FILE, FileCloser> temp(fault::shouldFail(fault::Point::TempCreate)
+                                                    ? nullptr
+                                                    : platform::createTempFile("vokapi_", tempFileName, failure));
+    if (failure.noDirectory) log("GetTempPath failed (%d)\n", failure.systemError);
     VOK_CHECK(temp != nullptr, "Failed to create temp file \n");
     // Unbuffered before any use: the inflater writes whole 16 KiB pieces,
     // and the stream over the file reads through its own buffer.
@@ -130,6 +148,32 @@ std::unique_ptr<FileInputStream> inflateToTempFile(FileInputStream& recording,
     auto stream = std::make_unique<FileInputStream>(temp.get());
     temp.release();
     return stream;
+}
+
+std::unique_ptr<InputStream> inflateToMemory(InputStream& recording) {
+    Inflater inflater;
+    int result = inflater.init();
+    std::vector<std::uint8_t> body;
+    if (result == Z_OK) {
+        const auto read = [&recording](unsigned char* buffer, std::size_t count) -> long {
+            return static_cast<long>(recording.read(buffer, count));
+        };
+        const auto write = [&body](const unsigned char* buffer, std::size_t count) {
+            body.insert(body.end(), buffer, buffer + count);
+            return true;
+        };
+        result = inflater.run(read, write, g_inflatedSizeLimit);
+    }
+    VOK_CHECK(result != kInflateTooLarge, "Decompressed recording is larger than 4 GiB \n");
+    VOK_CHECK(result == kInflateOk || result == Z_DATA_ERROR, "Failed to decompress the recording: zlib error %d \n",
+              result);
+    body.shrink_to_fit();
+    return std::make_unique<MemoryInputStream>(std::move(body));
+}
+
+std::unique_ptr<InputStream> inflateRecordStream(InputStream& recording, std::string& tempFileName) {
+    if (auto* file = dynamic_cast<FileInputStream*>(&recording)) return inflateToTempFile(*file, tempFileName);
+    return inflateToMemory(recording);
 }
 
 }  // namespace vok

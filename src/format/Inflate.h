@@ -1,8 +1,9 @@
 // The compressed variant of a recording: its magic line and preamble are
 // plain text, everything after "ENDP:\n" is one zlib stream (zlib format,
 // not gzip, not raw deflate) whose inflated content is the ordinary record
-// stream.  Opening inflates it once into a temporary file and from then on
-// reads that file like a plain recording, with seeks and re-reads.
+// stream.  Opening inflates it once, into a temporary file for a recording
+// read from a file, into memory for one read from memory, and from then on
+// reads the result like a plain recording, with seeks and re-reads.
 #pragma once
 
 #include <cstdint>
@@ -56,5 +57,16 @@ std::uint64_t setInflatedSizeLimit(std::uint64_t limit);
 // recording's stream is left for the caller to close.
 std::unique_ptr<FileInputStream> inflateToTempFile(FileInputStream& recording,
                                                    std::string& tempFileName);
+
+// The same for a recording in memory (or any other source): the body is
+// inflated into memory, with the same bound and the same treatment of a
+// damaged or truncated body.  Raises "Decompressed recording is larger than
+// 4 GiB \n" beyond the bound and "Failed to decompress the recording: zlib
+// error %d \n" when zlib cannot work.
+std::unique_ptr<InputStream> inflateToMemory(InputStream& recording);
+
+// The step of opening: a file's body goes to a temporary file
+// (inflateToTempFile), any other source's into memory (inflateToMemory).
+std::unique_ptr<InputStream> inflateRecordStream(InputStream& recording, std::string& tempFileName);
 
 }  // namespace vok

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 #include "core/Log.h"
 #include "core/VOKException.h"
@@ -185,29 +186,40 @@ int FileInputStream::seekSource(std::uint64_t offset) {
 
 // ---------------------------------------------------------------------------
 
-MemoryInputStream::MemoryInputStream(const void* data, std::size_t size)
-    : data_(static_cast<const std::uint8_t*>(data), static_cast<const std::uint8_t*>(data) + size) {
-    begin_ = cur_ = data_.data();
-    end_ = begin_ + data_.size();
+void MemoryViewStream::view(const std::uint8_t* data, std::size_t size) {
+    data_ = data;
+    size_ = size;
+    bufferOffset_ = 0;
+    begin_ = cur_ = data_;
+    end_ = data_ + size_;
 }
 
-bool MemoryInputStream::refill() {
+bool MemoryViewStream::refill() {
     // The whole source is the window; nothing follows it.
     return false;
 }
 
-int MemoryInputStream::seekSource(std::uint64_t offset) {
-    if (offset <= data_.size()) {
+int MemoryViewStream::seekSource(std::uint64_t offset) {
+    if (offset <= size_) {
         bufferOffset_ = 0;
-        begin_ = data_.data();
+        begin_ = data_;
         cur_ = begin_ + offset;
-        end_ = begin_ + data_.size();
+        end_ = begin_ + size_;
         return 0;
     }
     // Past the end: an empty window that remembers the requested position.
     bufferOffset_ = offset;
-    begin_ = cur_ = end_ = data_.data() + data_.size();
+    begin_ = cur_ = end_ = data_ + size_;
     return 0;
+}
+
+MemoryInputStream::MemoryInputStream(const void* data, std::size_t size)
+    : data_(static_cast<const std::uint8_t*>(data), static_cast<const std::uint8_t*>(data) + size) {
+    view(data_.data(), data_.size());
+}
+
+MemoryInputStream::MemoryInputStream(std::vector<std::uint8_t>&& bytes) : data_(std::move(bytes)) {
+    view(data_.data(), data_.size());
 }
 
 }  // namespace vok

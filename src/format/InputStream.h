@@ -15,7 +15,7 @@
 #include <memory>
 #include <vector>
 
-#include "core/Compiler.h"
+#include "platform/Compiler.h"
 
 namespace vok {
 
@@ -42,6 +42,9 @@ public:
         }
         return readSlow(static_cast<std::uint8_t*>(buffer), count);
     }
+
+    // Size of the source in bytes, -1 when unknown.
+    virtual std::int64_t size() const { return -1; }
 
     // Moves to an absolute offset; the position becomes offset whatever the
     // source answers.  Returns 0 on success.
@@ -141,8 +144,7 @@ public:
     ~FileInputStream() override;
 
     std::FILE* handle() const { return file_; }
-    // Size of the file in bytes, -1 when unknown.
-    std::int64_t size() const;
+    std::int64_t size() const override;
 
 protected:
     int seekSource(std::uint64_t offset) override;
@@ -153,15 +155,31 @@ private:
     std::unique_ptr<std::uint8_t[]> buffer_;
 };
 
-// A stream over bytes in memory, for tests and fuzzing.  The bytes are
-// copied, so the caller's buffer need not outlive the stream.
-class MemoryInputStream final : public InputStream {
+// A stream over bytes in memory that stay the caller's: nothing is copied,
+// so they must outlive the stream.  The whole source is the window, so every
+// read is a hot read and a seek costs nothing.
+class MemoryViewStream : public InputStream {
 public:
-    MemoryInputStream(const void* data, std::size_t size);
+    MemoryViewStream(const void* data, std::size_t size) { view(static_cast<const std::uint8_t*>(data), size); }
+    std::int64_t size() const override { return static_cast<std::int64_t>(size_); }
 
 protected:
+    MemoryViewStream() = default;
+    void view(const std::uint8_t* data, std::size_t size);
     int seekSource(std::uint64_t offset) override;
     bool refill() override;
+
+private:
+    const std::uint8_t* data_ = nullptr;
+    std::size_t size_ = 0;
+};
+
+// A stream over bytes in memory that it owns: a copy of the caller's
+// buffer, or a body inflated into memory.
+class MemoryInputStream final : public MemoryViewStream {
+public:
+    MemoryInputStream(const void* data, std::size_t size);
+    explicit MemoryInputStream(std::vector<std::uint8_t>&& bytes);
 
 private:
     std::vector<std::uint8_t> data_;

@@ -23,7 +23,7 @@ int readPreambleLine(RecordReader& reader, char (&line)[200], std::size_t& lengt
     length = 0;
     line[0] = '\0';
     if (reader.endOfPreamble) return 1;
-    if (!reader.open || !reader.good || !reader.stream) return -1;
+    if (!reader.stream) return -1;
     length = reader.stream->readLineStrict(line, sizeof line);
     if (startsWith(line, "VERSION: TARNVIK MK ")) {
         int revision = std::atoi(line + 20);

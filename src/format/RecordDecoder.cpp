@@ -94,7 +94,7 @@ void offsetStep(MessageBuffer& m, Event& e) {
 }  // namespace
 
 int readTag(RecordReader& reader, std::uint16_t* out) {
-    if (!reader.good || !reader.open || !reader.stream) return kTagEnd;
+    if (!reader.stream) return kTagEnd;
     if (reader.stream->atEnd()) return kTagSample;
     if (!reader.endOfPreamble) return kTagNoPreamble;
     std::uint16_t word = reader.stream->readU16();
@@ -211,17 +211,13 @@ inline void decodeFixedSampleFields(In& s, RecordReader& reader, Sample& x, std:
 
 }  // namespace
 
-int decodeSample(RecordReader& reader, Sample* sample, std::uint32_t expectedTime) {
-    if (sample == nullptr || !reader.open || !reader.stream || reader.stream->atEnd() ||
-        !reader.endOfPreamble || !reader.good) {
-        return -1;
-    }
-    if (reader.pendingTag == 0 && readTag(reader, nullptr) == kTagEnd) return -1;
+void decodeSample(RecordReader& reader, Sample& x, std::uint32_t expectedTime) {
+    if (!reader.stream || reader.stream->atEnd() || !reader.endOfPreamble) throw RecordError(RecordError::kUnreadable);
+    if (reader.pendingTag == 0 && readTag(reader, nullptr) == kTagEnd) throw RecordError(RecordError::kUnreadable);
     const std::uint16_t flags = reader.pendingTag;
-    if ((flags & 1) == 0) return -2;
+    if ((flags & 1) == 0) throw RecordError(RecordError::kOtherClass);
     reader.pendingTag = 0;
     InputStream& s = *reader.stream;
-    Sample& x = *sample;
     x.flags = flags;
 
     // Nearly every record lies whole in the stream's buffer: check its size
@@ -247,34 +243,28 @@ int decodeSample(RecordReader& reader, Sample* sample, std::uint32_t expectedTim
     }
     if (flags & VOK_SAMPLE_SKIP1) skipSkippableBlock(s);
     if (flags & VOK_SAMPLE_SKIP2) skipSkippableBlock(s);
-    return 0;
 }
 
-int decodeEvent(RecordReader& reader, Event* event) {
-    if (!reader.open || !reader.stream) {
+void decodeEvent(RecordReader& reader, Event& e, MessageBuffer* text) {
+    if (!reader.stream) {
         log(" bad status  %d\n", -1);
-        return -1;
+        throw RecordError(RecordError::kUnreadable);
     }
     if (reader.stream->atEnd()) {
         log(" bad status  %d\n", 1);
-        return -1;
+        throw RecordError(RecordError::kUnreadable);
     }
     if (!reader.endOfPreamble) {
         log(" bad status  %d\n", 2);
-        return -1;
+        throw RecordError(RecordError::kUnreadable);
     }
-    if (!reader.good) {
-        log("input is bad \n");
-        return -1;
-    }
-    if (event == nullptr) return -1;
-    if (reader.pendingTag == 0 && readTag(reader, nullptr) == kTagEnd) return -1;
+    if (reader.pendingTag == 0 && readTag(reader, nullptr) == kTagEnd) throw RecordError(RecordError::kUnreadable);
     const std::uint16_t tag = reader.pendingTag;
-    if (tag & 1) return -2;
+    if (tag & 1) throw RecordError(RecordError::kOtherClass);
     reader.pendingTag = 0;
 
     InputStream& s = *reader.stream;
-    Event& e = *event;
+    MessageBuffer& m = text != nullptr ? *text : reader.message;
     e.eye = eyeOfTag(tag);
     e.parsedBy = static_cast<std::uint16_t>(tag & 0xFE);
     const int type = (tag >> 8) & 63;
@@ -348,8 +338,7 @@ int decodeEvent(RecordReader& reader, Event* event) {
             case 86: e.buttons = s.readU16(); sawButtons = true; break;
             case 94: {
                 std::int16_t length = s.readI16();
-                if (length < 0 || length > 498) return -1;
-                MessageBuffer& m = reader.message;
+                if (length < 0 || length > 498) throw RecordError(RecordError::kUnreadable);
                 std::memset(m.text, 0, sizeof m.text);
                 m.length = length;
                 s.readBytes(m.text, static_cast<std::size_t>(length));
@@ -378,26 +367,7 @@ int decodeEvent(RecordReader& reader, Event* event) {
         if (!sawPeak) e.peakVelocity = 1.0f;
         rateStep(reader, e);
     } else if (type == MESSAGEEVENT && reader.messageTimeOffsets && e.message != nullptr) {
-        offsetStep(reader.message, e);
-    }
-    return 0;
-}
-
-int decodeSampleTolerant(RecordReader& reader, Sample* sample, std::uint32_t expectedTime) {
-    try {
-        return decodeSample(reader, sample, expectedTime);
-    } catch (const VOKException& e) {
-        log("Error %s \n", e.what());
-        return -1;
-    }
-}
-
-int decodeEventTolerant(RecordReader& reader, Event* event) {
-    try {
-        return decodeEvent(reader, event);
-    } catch (const VOKException& e) {
-        log("Error %s \n", e.what());
-        return -1;
+        offsetStep(m, e);
     }
 }
 

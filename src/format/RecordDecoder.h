@@ -24,22 +24,24 @@ enum TagResult : int {
 // Exception" when fewer than two bytes remain.
 int readTag(RecordReader& reader, std::uint16_t* out);
 
+// The decoders fail one way: a record they cannot decode raises RecordError
+// (core/VOKException.h) with its status, a short read raises the stream's
+// "End of file Exception".  What a failure means (fail the open, end the
+// records, an unreadable item) is the caller's policy.
+
 // Decodes the pending (or next) sample record into sample.  expectedTime,
 // when not 0, re-bases the running time so that a record re-read after a
-// seek gets the time its item had.  0 success, -1 failure, -2 the pending
-// record is not a sample.  Raises VOKException on a short read.
-int decodeSample(RecordReader& reader, Sample* sample, std::uint32_t expectedTime);
+// seek gets the time its item had.  RecordError kOtherClass when the pending
+// record is an event (it stays pending).
+void decodeSample(RecordReader& reader, Sample& sample, std::uint32_t expectedTime);
 
 // Decodes the pending (or next) event record into event.  Fields the record
-// does not carry keep their value.  Block starts also set the reader's sample
-// rate, scales, recording-mode and filter words.  0 success, -1 failure, -2
-// the pending record is a sample.  Raises VOKException on a short read.
-int decodeEvent(RecordReader& reader, Event* event);
-
-// Tolerant forms: a VOKException inside is logged as "Error %s \n" and the
-// decode counts as failed (-1).
-int decodeSampleTolerant(RecordReader& reader, Sample* sample, std::uint32_t expectedTime);
-int decodeEventTolerant(RecordReader& reader, Event* event);
+// does not carry keep their value.  A message's text goes into text, or into
+// the reader's own buffer when text is null; event.message points at it.
+// Block starts also set the reader's sample rate, scales, recording-mode and
+// filter words.  RecordError kOtherClass when the pending record is a
+// sample.
+void decodeEvent(RecordReader& reader, Event& event, MessageBuffer* text = nullptr);
 
 // True for the item codes the library treats as events.
 constexpr bool isEventType(int type) {

@@ -8,22 +8,14 @@
 #include <memory>
 #include <vector>
 
+#include "core/LStringBuffer.h"
 #include "format/InputStream.h"
 #include "vokapi.h"
 
 namespace vok {
 
-// The file's one message text buffer: a length and room for 500 bytes, laid
-// out as an LString so that Event.message can point at it.
-struct MessageBuffer {
-    static constexpr int kCapacity = 500;
-    std::int16_t length = 0;
-    char text[kCapacity] = {};
-
-    LString* asLString() { return reinterpret_cast<LString*>(this); }
-};
-static_assert(offsetof(MessageBuffer, text) == offsetof(LString, c),
-              "MessageBuffer must look like an LString");
+// A decoded message's text: a length and room for 500 bytes.
+using MessageBuffer = LStringBuffer<500>;
 
 // The values a block start sets for the records that follow it, from the
 // stream position just after that block start on.
@@ -35,9 +27,7 @@ struct BlockValues {
 };
 
 struct RecordReader {
-    std::unique_ptr<InputStream> stream;
-    bool good = true;            // the stream can be read
-    bool open = true;            // the stream exists
+    std::unique_ptr<InputStream> stream;  // null: nothing to read
     bool endOfPreamble = false;  // "ENDP:\n" was read
     std::uint16_t revision = 0;         // from "VERSION: TARNVIK MK "
     std::uint16_t trackerRevision = 1;  // from "SOURCE: TARNVIK"
@@ -49,7 +39,7 @@ struct RecordReader {
     std::uint32_t runningTime = 0;  // time of the last sample decoded in sequence
     std::uint16_t pendingTag = 0;   // tag word read but not yet decoded; 0 none
     bool messageTimeOffsets = false;
-    MessageBuffer message;
+    MessageBuffer message;  // where a message's text goes unless the caller names a buffer
 
     // Block values in file order, noted by the reading loop, so that a
     // record read again later is decoded with the scales of its own block

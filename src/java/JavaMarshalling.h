@@ -10,7 +10,7 @@
 #include <memory>
 
 #include "java/VOKX.h"
-#include "load/VOKFile.h"
+#include "nav/VOKFile.h"
 #include "vokapi.h"
 
 namespace vok::java {

@@ -4,7 +4,6 @@
 // it meets; the one exception that leaves is the IOException of getVOKFile.
 #include <jni.h>
 
-#include <exception>
 #include <memory>
 #include <vector>
 
@@ -12,10 +11,10 @@
 #include "java/DisplayArea.h"
 #include "java/FloatFormat.h"
 #include "java/JavaMarshalling.h"
+#include "java/NativeGuard.h"
 #include "java/VOKX.h"
-#include "load/VOKFile.h"
-#include "nav/Cursor.h"
-#include "video/FrameLookup.h"
+#include "nav/VOKFile.h"
+#include "java/VideoPort.h"
 
 using namespace vok::java;
 
@@ -23,35 +22,11 @@ namespace {
 
 constexpr const char* kOpenFailure = "Could not open VOK File or the VOK File is corrupt";
 
-void logFailure(const char* method, const std::exception* e) {
-    vok::log("%s failed: %s\n", method, e != nullptr ? e->what() : "unknown error");
-}
-
 void throwOpenFailure(JNIEnv* env) {
     jclass cls = env->FindClass("java/io/IOException");
     if (cls == nullptr) return;  // the pending NoClassDefFoundError reports it
     env->ThrowNew(cls, kOpenFailure);
     env->DeleteLocalRef(cls);
-}
-
-// The open recording of a VOK object, or null.
-VOKFile* fileOf(JNIEnv* env, jobject self) {
-    VOKX* x = handleOf(env, self);
-    return x != nullptr ? x->file() : nullptr;
-}
-
-// Runs body and returns its result; a C++ exception is logged and gives
-// fallback instead.
-template <typename T, typename Body>
-T guarded(const char* method, T fallback, Body body) {
-    try {
-        return body();
-    } catch (const std::exception& e) {
-        logFailure(method, &e);
-    } catch (...) {
-        logFailure(method, nullptr);
-    }
-    return fallback;
 }
 
 }  // namespace
@@ -62,7 +37,7 @@ JNIEXPORT jint JNICALL Java_com_zkmoravelt_vokapi_VOK_getVOKFile(JNIEnv* env, jo
                                                                  jint consistency, jint loadEvents,
                                                                  jint loadSamples, jint bindingOption) {
     bool thrown = false;
-    try {
+    const jint result = guarded("getVOKFile", jint{-1}, [&]() -> jint {
         checkException(env, kAtGetVOKFileStart);
         // The name as UTF-8, which every platform's open accepts.
         std::unique_ptr<char[]> name = javaToText(env, fileName, 1);
@@ -94,17 +69,13 @@ JNIEXPORT jint JNICALL Java_com_zkmoravelt_vokapi_VOK_getVOKFile(JNIEnv* env, jo
         delete previous;
         checkException(env, kAtGetVOKFileEnd);
         return 0;
-    } catch (const std::exception& e) {
-        logFailure("getVOKFile", &e);
-    } catch (...) {
-        logFailure("getVOKFile", nullptr);
-    }
-    if (!thrown && !env->ExceptionCheck()) throwOpenFailure(env);
-    return -1;
+    });
+    if (result != 0 && !thrown && !env->ExceptionCheck()) throwOpenFailure(env);
+    return result;
 }
 
 JNIEXPORT void JNICALL Java_com_zkmoravelt_vokapi_VOK_closeVOKFile(JNIEnv* env, jobject self) {
-    try {
+    guarded("closeVOKFile", [&] {
         checkException(env, kAtCloseVOKFile);
         VOKX* handle = handleOf(env, self);
         if (handle == nullptr) return;
@@ -115,11 +86,7 @@ JNIEXPORT void JNICALL Java_com_zkmoravelt_vokapi_VOK_closeVOKFile(JNIEnv* env, 
         setHandle(env, self, nullptr);
         delete handle;
         checkException(env, kAtCloseVOKFile);
-    } catch (const std::exception& e) {
-        logFailure("closeVOKFile", &e);
-    } catch (...) {
-        logFailure("closeVOKFile", nullptr);
-    }
+    });
 }
 
 JNIEXPORT jint JNICALL Java_com_zkmoravelt_vokapi_VOK_getNextData0(JNIEnv* env, jobject self) {
@@ -132,7 +99,7 @@ JNIEXPORT jint JNICALL Java_com_zkmoravelt_vokapi_VOK_getNextData0(JNIEnv* env, 
 
 JNIEXPORT void JNICALL Java_com_zkmoravelt_vokapi_VOK_getFloatData(JNIEnv* env, jobject self, jobject record,
                                                                    jint type) {
-    try {
+    guarded("getFloatData", [&] {
         checkException(env, kAtGetFloatData);
         VOKX* handle = handleOf(env, self);
         if (handle == nullptr) return;
@@ -152,11 +119,7 @@ JNIEXPORT void JNICALL Java_com_zkmoravelt_vokapi_VOK_getFloatData(JNIEnv* env, 
                 break;
         }
         checkException(env, kAtGetFloatData);
-    } catch (const std::exception& e) {
-        logFailure("getFloatData", &e);
-    } catch (...) {
-        logFailure("getFloatData", nullptr);
-    }
+    });
 }
 
 JNIEXPORT jstring JNICALL Java_com_zkmoravelt_vokapi_VOK_getPreambleText(JNIEnv* env, jobject self) {

@@ -4,36 +4,18 @@
 // pass the library's result through.
 #include <jni.h>
 
-#include <exception>
 #include <memory>
 
 #include "core/Log.h"
 #include "format/Preamble.h"
 #include "java/JavaMarshalling.h"
+#include "java/NativeGuard.h"
 #include "java/VOKX.h"
-#include "load/VOKFile.h"
-#include "nav/Cursor.h"
+#include "nav/VOKFile.h"
 
 using namespace vok::java;
 
 namespace {
-
-template <typename T, typename Body>
-T guarded(const char* method, T fallback, Body body) {
-    try {
-        return body();
-    } catch (const std::exception& e) {
-        vok::log("%s failed: %s\n", method, e.what());
-    } catch (...) {
-        vok::log("%s failed: unknown error\n", method);
-    }
-    return fallback;
-}
-
-VOKFile* fileOf(JNIEnv* env, jobject self) {
-    VOKX* x = handleOf(env, self);
-    return x != nullptr ? x->file() : nullptr;
-}
 
 // The result of a trial navigation call.
 jobject trialOrNull(JNIEnv* env, jobject self, VOKFile* file, int result) {
@@ -191,7 +173,7 @@ JNIEXPORT void JNICALL Java_com_zkmoravelt_vokapi_VOK_gotoIndex(JNIEnv* env, job
         if (handle == nullptr || handle->file() == nullptr) return 0;
         vok::gotoIndex(*handle->file(), position);
         // The video follows the trial the position lies in.
-        handle->playback().videoNumber = static_cast<std::uint32_t>(handle->file()->currentTrial);
+        handle->playback().videoNumber = static_cast<std::uint32_t>(handle->file()->trials.current);
         return 0;
     });
 }

@@ -4,7 +4,7 @@
 
 #include "core/Log.h"
 #include "java/DisplayArea.h"
-#include "load/VOKFile.h"
+#include "nav/VOKFile.h"
 #include "nav/Cursor.h"
 
 namespace vok::java {

@@ -11,7 +11,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "video/VideoPlayback.h"
+#include "java/VideoPort.h"
 #include "vokapi.h"
 
 namespace vok::java {

@@ -5,7 +5,6 @@
 #include <vector>
 
 #include "core/Log.h"
-#include "load/VOKFile.h"
 
 namespace vok {
 
@@ -278,6 +277,5 @@ void checkConsistency(ItemIndex& index, RecordingList& recordings, int level) {
     markSamplesInBlinks(index);
 }
 
-void checkConsistency(VOKFile& file) { checkConsistency(file.index, file.recordings, file.options.level()); }
 
 }  // namespace vok

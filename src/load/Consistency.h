@@ -17,12 +17,7 @@
 
 #include "load/ItemIndex.h"
 
-struct VOKFile;
-
 namespace vok {
-
-// Runs the pass at the file's consistency level; does nothing at level 0.
-void checkConsistency(VOKFile& file);
 
 // The pass at the given level (masked with 3) over an index and the
 // recording records its entries point to.

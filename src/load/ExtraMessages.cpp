@@ -6,6 +6,7 @@
 #include <mutex>
 #include <optional>
 
+#include "core/ApiBoundary.h"
 #include "core/Log.h"
 #include "load/ItemAssembly.h"
 #include "platform/Platform.h"
@@ -102,7 +103,6 @@ int loadExtraMessages(ExtraMessages& extra, const std::string& name) {
     extra.entries.clear();
     extra.count = -1;
     extra.present = false;
-    extra.next = -1;
     extra.file.reset(platform::openTextForReading(name.c_str()));
     if (!extra.file) return -1;
     std::FILE* f = extra.file.get();
@@ -160,7 +160,6 @@ int loadExtraMessages(ExtraMessages& extra, const std::string& name) {
     extra.count = static_cast<std::int32_t>(extra.entries.size());
     if (quit && !extra.syncPoints.empty()) {
         extra.present = true;
-        extra.next = 0;
     } else {
         std::rewind(f);
     }
@@ -207,18 +206,14 @@ FloatData* buildExtraRecord(ExtraMessages& extra, std::uint32_t k) {
     out.event.startTime = static_cast<std::uint32_t>(entry.time);
     out.event.message = m.asLString();
     setRecordTag(out, kTagIsEvent);
-    extra.decoded = static_cast<std::int32_t>(k) + 1;
     return &out;
 }
 
 }  // namespace vok
 
 extern "C" VOKAPI_EXPORT int vok_set_extra_message_file(const char* name) {
-    try {
+    return vok::apiCall(-1, [&] {
         vok::setExtraMessageFileName(name);
         return 0;
-    } catch (const std::exception& e) {
-        vok::log("%s\n", e.what());
-        return -1;
-    }
+    });
 }

@@ -51,11 +51,10 @@ struct ExtraMessages {
     std::vector<ExtraEntry> entries;
     std::int32_t count = -1;  // number of entries; -1 when no file was read
 
-    // Merging state of the cursor.
-    bool present = false;       // lines are merged into the item stream
-    std::int32_t next = -1;     // next entry not yet returned; -1 when none is loaded
-    bool pending = false;       // the last step returned an entry whose record is not built yet
-    std::int32_t decoded = -1;  // position + 1 of the entry whose record is built; -1 none
+    // The lines are merged into the item stream (the log ended with "Quit
+    // logger" after a synchronisation line); the cursor keeps where the
+    // merge stands.
+    bool present = false;
 
     std::string text;       // time and text of the entry examined last
     MessageBuffer message;  // the LString of the record below
@@ -85,9 +84,8 @@ void openExtraMessages(ExtraMessages& extra, const char* recordingPath);
 // read.
 bool readExtraText(ExtraMessages& extra, std::uint32_t k);
 
-// Builds the message record of entry k into extra.record and remembers k + 1
-// as the decoded position.  Null when k is not an entry or its line cannot
-// be read.
+// Builds the message record of entry k into extra.record.  Null when k is
+// not an entry or its line cannot be read.
 FloatData* buildExtraRecord(ExtraMessages& extra, std::uint32_t k);
 
 }  // namespace vok

@@ -6,7 +6,6 @@
 #include "core/VOKException.h"
 #include "format/RecordDecoder.h"
 #include "load/Velocities.h"
-#include "load/VOKFile.h"
 
 namespace vok {
 
@@ -60,12 +59,16 @@ RecordTag recordTag(const FloatData& data) {
     }
 }
 
-void fillSampleWindow(VOKFile& file, std::uint32_t i) {
-    const ItemIndex& index = file.index;
+ItemDecoder::ItemDecoder(Recording& recording) : recording_(recording) { forgetStartTimes(); }
+
+void ItemDecoder::forgetStartTimes() { std::memset(startTimeMemory_, 0xFF, sizeof startTimeMemory_); }
+
+void ItemDecoder::fillSampleWindow(std::uint32_t i) {
+    const ItemIndex& index = recording_.items.index;
     const auto n = static_cast<std::uint32_t>(index.size());
     if (i >= n || itemKind(index[i]) != kKindSample) return;
-    SampleWindow& window = file.window;
-    RecordReader& reader = file.reader;
+    SampleWindow& window = window_;
+    RecordReader& reader = recording_.reader;
     if (window.reachesBeyond(sortKey(index[i]))) {
         window.reset();
     } else {
@@ -96,12 +99,13 @@ void fillSampleWindow(VOKFile& file, std::uint32_t i) {
             reader.pendingTag = e.tag;
             reader.restoreBlockValuesAt(e.position);
             setVelocitiesMissing(decoded);
-            const int result = decodeSample(reader, &decoded, static_cast<std::uint32_t>(key >> 1));
-            if (result < 0) {
+            try {
+                decodeSample(reader, decoded, static_cast<std::uint32_t>(key >> 1));
+            } catch (const RecordError&) {
                 log("error reading vok file 5\n");
                 throw VOKException("Error reading Sample - type");
             }
-            if (file.repair && decoded.time != static_cast<std::uint32_t>(key >> 1)) {
+            if (recording_.options.repair() && decoded.time != static_cast<std::uint32_t>(key >> 1)) {
                 window.append(placeholderSample(static_cast<std::uint32_t>(key >> 1)), key);
             } else {
                 window.append(decoded, key);
@@ -126,9 +130,10 @@ void fillSampleWindow(VOKFile& file, std::uint32_t i) {
                 if (tagResult != kTagEvent) break;
                 Event ev{};
                 const std::uint64_t eventPosition = reader.stream->position();
-                const int result = decodeEvent(reader, &ev);
-                if (result < 0) {
-                    log("error reading vok file 4   %d %ld\n", result, static_cast<long>(eventPosition));
+                try {
+                    decodeEvent(reader, ev);
+                } catch (const RecordError& failure) {
+                    log("error reading vok file 4   %d %ld\n", failure.status(), static_cast<long>(eventPosition));
                     return;
                 }
                 if (ev.type == ENDSAMPLES || ev.type == ENDEVENTS) return;
@@ -143,33 +148,27 @@ void fillSampleWindow(VOKFile& file, std::uint32_t i) {
     }
 }
 
-const Sample* sampleAt(VOKFile& file, std::uint32_t i) {
-    SampleWindow& window = file.window;
-    const std::uint64_t key = sortKey(file.index[i]);
-    for (int attempt = 0; attempt < 8; ++attempt) {
-        const int slot = window.find(key);
-        if (slot < 0) break;
-        if (slot < kRefillSlot) return &window.slot(slot);
-        fillSampleWindow(file, i);
+const Sample* ItemDecoder::sampleAt(std::uint32_t i) {
+    const std::uint64_t key = sortKey(recording_.items.index[i]);
+    int slot = window_.find(key);
+    if (slot >= 0 && slot < kRefillSlot) return &window_.slot(slot);
+    if (slot < 0 && !window_.empty() && key >= window_.key(0) && key <= window_.key(window_.count() - 1)) {
+        // Inside the window's range but not where the spacing puts it.
+        slot = window_.findLinear(key);
+        return slot < 0 ? nullptr : &window_.slot(slot);
     }
-    if (!window.empty() && key >= window.key(0) && key <= window.key(window.count() - 1)) {
-        const int slot = window.findLinear(key);
-        return slot < 0 ? nullptr : &window.slot(slot);
-    }
-    fillSampleWindow(file, i);
-    int slot = window.find(key);
-    if (slot < 0) slot = window.findLinear(key);
-    if (slot < 0) {
-        window.reset();
-        fillSampleWindow(file, i);
-        slot = window.find(key);
-    }
-    return slot < 0 ? nullptr : &window.slot(slot);
+    // Near the window's end or outside it: one refill.  It reads from entry
+    // i on (keeping the newest samples when it continues the window), so it
+    // holds the sample afterwards, below the refill slot.
+    fillSampleWindow(i);
+    slot = window_.find(key);
+    if (slot < 0) slot = window_.findLinear(key);
+    return slot < 0 ? nullptr : &window_.slot(slot);
 }
 
-int loadItem(VOKFile& file, std::uint32_t i) {
-    const ItemEntry& e = file.index[i];
-    FloatData& out = file.itemBuffer;
+int ItemDecoder::loadItem(std::uint32_t i, const RecordingInfo* currentRecording, Slot& into) {
+    const ItemEntry& e = recording_.items.index[i];
+    FloatData& out = into.record;
     switch (itemKind(e)) {
         case kKindRecording:
             std::memset(&out, 0, sizeof out);
@@ -177,14 +176,15 @@ int loadItem(VOKFile& file, std::uint32_t i) {
             setRecordTag(out, kTagIsRecording);
             return 0;
         case kKindEvent: {
-            RecordReader& reader = file.reader;
+            RecordReader& reader = recording_.reader;
             reader.stream->seek(e.position);
             reader.pendingTag = e.tag;
             reader.restoreBlockValuesAt(e.position);
             Event ev{};
-            const int result = decodeEvent(reader, &ev);
-            if (result < 0) {
-                log("error reading vok file 4   %d %ld\n", result, static_cast<long>(e.position));
+            try {
+                decodeEvent(reader, ev, &into.text);
+            } catch (const RecordError& failure) {
+                log("error reading vok file 4   %d %ld\n", failure.status(), static_cast<long>(e.position));
                 throw VOKException("Error reading event - type(readItem)");
             }
             if (!isEventType(ev.type)) log(">>>>> FILE STRUCTURE ERROR: UNKNOWN EVENT (%d)\n", ev.type);
@@ -194,8 +194,7 @@ int loadItem(VOKFile& file, std::uint32_t i) {
             return 0;
         }
         case kKindSample: {
-            const Sample* slot = sampleAt(file, i);
-            if (slot != nullptr && slot->timeHalfMs != sortKey(e)) slot = sampleAt(file, i);
+            const Sample* slot = sampleAt(i);
             if (slot == nullptr) {
                 // The window covers the key but holds no such sample.
                 std::memset(&out, 0, sizeof out);
@@ -203,15 +202,14 @@ int loadItem(VOKFile& file, std::uint32_t i) {
             }
             out.sample = *slot;
             setVelocitiesMissing(out.sample);
-            if (file.currentRecording != nullptr) {
-                if (!file.computeVelocities) {
+            if (currentRecording != nullptr) {
+                if (!computeVelocities_) {
                     setRecordTag(out, kTagIsSample);
                     return 0;
                 }
                 const ResolutionOverride res = sharedResolutionOverride();
-                computeSampleVelocities(file.window, out.sample, res.x, res.y,
-                                        truncRate(file.currentRecording->sampleRate),
-                                        file.reader.trackerRevision);
+                computeSampleVelocities(window_, out.sample, res.x, res.y, truncRate(currentRecording->sampleRate),
+                                        recording_.reader.trackerRevision);
             } else {
                 log("WARNING: VOK FILE MAY BE CORRUPTED. Samples %ld found without start recording \n",
                     static_cast<long>(out.sample.time));
@@ -245,10 +243,13 @@ void searchBlinkStart(const ItemIndex& index, std::uint32_t i, Event& ev) {
     }
 }
 
-void mendEvent(VOKFile& file, std::uint32_t i, Event& ev) {
-    const ItemEntry& entry = file.index[i];
+}  // namespace
+
+void ItemDecoder::mendEvent(std::uint32_t i, Event& ev) {
+    const ItemIndex& index = recording_.items.index;
+    const ItemEntry& entry = index[i];
     const int e = ev.eye == 1 ? 1 : 0;
-    auto& m = file.startTimeMemory;
+    auto& m = startTimeMemory_;
     const auto k = static_cast<std::uint32_t>(sortKey(entry) >> 1);
     const bool movedKey = (entry.code & kMarkA) != 0;
     switch (ev.type) {
@@ -260,7 +261,7 @@ void mendEvent(VOKFile& file, std::uint32_t i, Event& ev) {
             if (movedKey) {
                 ev.startTime = k;
             } else if (entry.code & kMarkB) {
-                searchBlinkStart(file.index, i, ev);
+                searchBlinkStart(index, i, ev);
             }
             m[kBlinkEnd][e] = ev.startTime;
             break;
@@ -291,14 +292,12 @@ void mendEvent(VOKFile& file, std::uint32_t i, Event& ev) {
     }
 }
 
-}  // namespace
-
-FloatData* readItem(VOKFile& file) {
-    const std::uint32_t i = file.cursor - 1;
-    if (i >= file.index.size()) return nullptr;
-    if (!file.dataNeedsReading) return &file.itemBuffer;
+FloatData* ItemDecoder::readItemAt(std::uint32_t i, const RecordingInfo* currentRecording, Into into) {
+    const ItemIndex& index = recording_.items.index;
+    if (i >= index.size()) return nullptr;
+    Slot& slot = into == Into::Client ? client_ : lookup_;
     try {
-        if (loadItem(file, i) != 0) {
+        if (loadItem(i, currentRecording, slot) != 0) {
             log("Read error \n");
             return nullptr;
         }
@@ -306,11 +305,11 @@ FloatData* readItem(VOKFile& file) {
         log("Error %s \n", e.what());
         return nullptr;
     }
-    const ItemEntry& entry = file.index[i];
-    FloatData& out = file.itemBuffer;
+    const ItemEntry& entry = index[i];
+    FloatData& out = slot.record;
     const int kind = itemKind(entry);
-    if (kind == kKindEvent && file.repair) {
-        mendEvent(file, i, out.event);
+    if (kind == kKindEvent && recording_.options.repair()) {
+        mendEvent(i, out.event);
     } else if (kind == kKindSample) {
         Sample& s = out.sample;
         if (entry.code & kMarkA) s.gazeX[0] = s.gazeY[0] = 1e8f;

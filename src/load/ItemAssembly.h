@@ -2,11 +2,13 @@
 // decoded again from the file, samples through the sample window.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
+#include "format/RecordReader.h"
+#include "load/Recording.h"
+#include "load/SampleWindow.h"
 #include "vokapi.h"
-
-struct VOKFile;
 
 namespace vok {
 
@@ -14,6 +16,13 @@ namespace vok {
 // hands out (padding of Sample, unused by Event and RecordingInfo), so that
 // vok_get_event/sample/recording can tell the member of a library record.
 constexpr std::size_t kRecordTagOffset = 190;
+static_assert(offsetof(Sample, errors) + sizeof(Sample::errors) <= kRecordTagOffset &&
+                  offsetof(Sample, timeHalfMs) >= kRecordTagOffset + 2,
+              "the record tag must lie in the padding of Sample");
+static_assert(sizeof(Event) <= kRecordTagOffset && sizeof(RecordingInfo) <= kRecordTagOffset,
+              "the record tag must lie past the end of Event and RecordingInfo");
+static_assert(sizeof(FloatData) >= kRecordTagOffset + 2, "the record tag must lie inside FloatData");
+
 enum RecordTag : std::uint16_t {
     kTagNone = 0,
     kTagIsEvent = 0x5601,
@@ -23,18 +32,62 @@ enum RecordTag : std::uint16_t {
 void setRecordTag(FloatData& data, RecordTag tag);
 RecordTag recordTag(const FloatData& data);
 
-// Reads samples from index position i onward into the sample window.
-void fillSampleWindow(VOKFile& file, std::uint32_t i);
+// The item decoding of one recording: the sample window, the record buffers
+// and the event start times that the repair level remembers.
+class ItemDecoder {
+public:
+    // Where a read puts its record.  Client: the buffer whose pointer the
+    // data calls hand out.  Lookup: a buffer of its own, for the readers that
+    // look at an item on the way (trials, the merged step), so that they
+    // leave the client's record and its text alone.
+    enum class Into { Client, Lookup };
 
-// The window slot holding the sample of index position i, or null.
-const Sample* sampleAt(VOKFile& file, std::uint32_t i);
+    explicit ItemDecoder(Recording& recording);
+    ItemDecoder(const ItemDecoder&) = delete;
+    ItemDecoder& operator=(const ItemDecoder&) = delete;
 
-// Loads entry i into the file's item buffer: 0 on success, -1 for an entry
-// that cannot be loaded.  Raises VOKException when an event cannot be decoded.
-int loadItem(VOKFile& file, std::uint32_t i);
+    // The item at index position i, decoded into the buffer `into`, with
+    // the repairs and marks applied; null when there is no such item or it
+    // cannot be read (the reason is logged).  currentRecording is the block
+    // the cursor is in: samples get their velocities at its rate.
+    FloatData* readItemAt(std::uint32_t i, const RecordingInfo* currentRecording, Into into = Into::Client);
 
-// The item before the cursor, loaded into the item buffer, with the repairs
-// and marks applied; null when there is none or it cannot be read.
-FloatData* readItem(VOKFile& file);
+    // Forgets the event start times remembered for mending end events.
+    void forgetStartTimes();
+
+    // Benchmarks switch this off to measure the walk without the velocity
+    // computation; clients always get velocities.
+    void setComputeVelocities(bool on) { computeVelocities_ = on; }
+
+    const SampleWindow& window() const { return window_; }
+
+    // Reads samples from index position i onward into the sample window.
+    void fillSampleWindow(std::uint32_t i);
+
+    // The window slot holding the sample of index position i, or null.  A
+    // sample the window does not hold, or holds in its last 64 slots,
+    // refills the window once.
+    const Sample* sampleAt(std::uint32_t i);
+
+private:
+    struct Slot {
+        FloatData record{};
+        MessageBuffer text;  // the text a message record points at
+    };
+
+    // Loads entry i into slot: 0 on success, -1 for an entry that cannot be
+    // loaded.  Raises VOKException when an event cannot be decoded.
+    int loadItem(std::uint32_t i, const RecordingInfo* currentRecording, Slot& slot);
+    void mendEvent(std::uint32_t i, Event& ev);
+
+    Recording& recording_;
+    SampleWindow window_;
+    Slot client_;
+    Slot lookup_;
+    // Remembered event times per eye for mending end events: saccade start,
+    // saccade end, blink start, blink end, fixation start, fixation end.
+    std::uint32_t startTimeMemory_[6][2];
+    bool computeVelocities_ = true;
+};
 
 }  // namespace vok

@@ -35,6 +35,16 @@ using ItemIndex = std::vector<ItemEntry>;
 // Recording blocks' start and end records, in the order they were created.
 using RecordingList = std::vector<std::unique_ptr<RecordingInfo>>;
 
+// What the reading loop builds and keeps: the item index, the recording
+// block records its entries point to, and what it saw on the way.
+struct Items {
+    ItemIndex index;
+    RecordingList recordings;
+    std::uint32_t firstRecordTime = 0;  // time of the first record read
+    std::uint32_t largestTime = 0;      // largest record time read
+    std::uint32_t inputType = 0;        // 1: input events; 2: samples with input words
+};
+
 enum ItemKind : int { kKindEvent = 0, kKindSample = 1, kKindRecording = 30, kKindUnknown = 255 };
 
 inline int itemType(const ItemEntry& e) { return e.code & 0xFF; }

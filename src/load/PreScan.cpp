@@ -7,7 +7,6 @@
 #include "core/Log.h"
 #include "core/VOKException.h"
 #include "format/RecordDecoder.h"
-#include "load/VOKFile.h"
 
 namespace vok {
 
@@ -43,7 +42,8 @@ struct BoundaryPair {
 
 class Scanner {
 public:
-    Scanner(VOKFile& file, bool tolerant) : f_(file), r_(file.reader), tolerant_(tolerant) {}
+    Scanner(RecordReader& reader, const ScanOptions& options, Items& items)
+        : items_(items), r_(reader), options_(options), tolerant_(options.tolerant) {}
 
     void run() {
         for (;;) {
@@ -69,10 +69,27 @@ public:
             const bool more = result == kTagEvent ? eventRecord() : sampleRecord();
             if (!more) break;
         }
-        sortItemIndex(f_.index);
+        sortItemIndex(items_.index);
     }
 
 private:
+    // Runs one decoder; false when the record cannot be decoded.  A short
+    // read goes through in strict mode; tolerant, it is logged and counts as
+    // a record that cannot be decoded.
+    template <class Decode>
+    bool decoded(Decode&& decode) {
+        try {
+            decode();
+            return true;
+        } catch (const RecordError&) {
+            return false;
+        } catch (const VOKException& e) {
+            if (!tolerant_) throw;
+            log("Error %s \n", e.what());
+            return false;
+        }
+    }
+
     std::uint32_t notePosition() {
         std::uint64_t p = r_.stream->position();
         VOK_CHECK(p < kPlaceholder, "Recording is larger than 4 GiB: record at byte %llu \n",
@@ -81,9 +98,9 @@ private:
     }
 
     void noteTimes(std::uint32_t a, std::uint32_t b) {
-        if (count_ == 1) f_.firstRecordTime = a;
+        if (count_ == 1) items_.firstRecordTime = a;
         const std::uint32_t larger = a > b ? a : b;
-        if (larger > f_.largestTime) f_.largestTime = larger;
+        if (larger > items_.largestTime) items_.largestTime = larger;
     }
 
     void append(std::uint32_t position, std::uint16_t code, std::uint16_t tag, std::uint64_t key) {
@@ -92,7 +109,7 @@ private:
         e.code = code;
         e.tag = tag;
         e.timeHalfMs = key;
-        f_.index.push_back(e);
+        items_.index.push_back(e);
     }
 
     void appendRecording(std::unique_ptr<RecordingInfo> record) {
@@ -101,8 +118,8 @@ private:
         e.code = RECORDING_INFO;
         e.tag = 0;
         e.recording = record.get();
-        f_.recordings.push_back(std::move(record));
-        f_.index.push_back(e);
+        items_.recordings.push_back(std::move(record));
+        items_.index.push_back(e);
     }
 
     // ---- events ----
@@ -112,10 +129,10 @@ private:
         const std::uint32_t position = notePosition();
         ++count_;
         Event ev{};
-        const int result = tolerant_ ? decodeEventTolerant(r_, &ev) : decodeEvent(r_, &ev);
+        const bool ok = decoded([&] { decodeEvent(r_, ev); });
         noteTimes(ev.startTime, ev.endTime);
-        if (result == 0 && (ev.type == STARTSAMPLES || ev.type == STARTEVENTS)) r_.noteBlockValues();
-        if (result < 0) {
+        if (ok && (ev.type == STARTSAMPLES || ev.type == STARTEVENTS)) r_.noteBlockValues();
+        if (!ok) {
             log("error reading vok file 1\n");
             if (!tolerant_) throw VOKException("Error reading event - type(preScan)");
             log("Unexpected file read error while reading event; simulating end reached. \n");
@@ -126,7 +143,7 @@ private:
             log("Unexpected event type tag 0. Skipping event \n");
             return true;
         }
-        if (f_.options.loadEvents == 0 && (type < STARTSAMPLES || type > ENDEVENTS)) return true;
+        if (options_.loadEvents == 0 && (type < STARTSAMPLES || type > ENDEVENTS)) return true;
 
         const std::uint16_t slot = ev.eye == 0 ? 1 : 2;
         const auto code = [&](bool withEye) {
@@ -169,7 +186,7 @@ private:
                 log("Unexpected event type %d. Skipping event \n", type);
                 return true;
             case INPUTEVENT:
-                f_.inputType |= 1;
+                items_.inputType |= 1;
                 append(position, code(false), tag, startKey);
                 return true;
             default:
@@ -226,8 +243,8 @@ private:
         lastSampleTime_ = prevSampleTime_ = -1;
         samplePeriod_ = -1;
         const bool samples = ev.type == STARTSAMPLES;
-        if (samples && f_.options.loadSamples == 0) return;
-        if (!samples && f_.options.loadEvents == 0) return;
+        if (samples && options_.loadSamples == 0) return;
+        if (!samples && options_.loadEvents == 0) return;
 
         auto rec = newRecording(ev, 1, ev.startTime, samples ? 1 : 2);
         const std::uint64_t key = rec->timeHalfMs;
@@ -262,12 +279,12 @@ private:
     void blockEnd(const Event& ev, std::uint32_t position, std::uint16_t tag, std::uint16_t code) {
         lastSampleTime_ = prevSampleTime_ = -1;
         const bool samples = ev.type == ENDSAMPLES;
-        if (samples && f_.options.loadSamples == 0) return;
-        if (!samples && f_.options.loadEvents == 0) return;
+        if (samples && options_.loadSamples == 0) return;
+        if (!samples && options_.loadEvents == 0) return;
 
         auto rec = newRecording(ev, 0, ev.endTime, samples ? 1 : 2);
         // An end that comes before any start has no eye to copy: none.
-        rec->eye = f_.recordings.empty() ? 0 : f_.recordings.back()->eye;
+        rec->eye = items_.recordings.empty() ? 0 : items_.recordings.back()->eye;
         const std::uint64_t key = rec->timeHalfMs;
         RecordingInfo* other;
         if (samples) {
@@ -282,8 +299,8 @@ private:
             other = ends_.samplesRecord;
         }
         // Head-tracker samples of one kind do not count as head data of the block.
-        if (f_.options.loadSamples != 0 && !f_.recordings.empty()) {
-            RecordingInfo& last = *f_.recordings.back();
+        if (options_.loadSamples != 0 && !items_.recordings.empty()) {
+            RecordingInfo& last = *items_.recordings.back();
             if (last.state != 0 && (lastSample_.flags & VOK_SAMPLE_HEADDATA) != 0 &&
                 (static_cast<std::uint16_t>(lastSample_.headDataType) & 0xFFF0) == 0x00F0 &&
                 last.sampleFlags != 0) {
@@ -306,20 +323,20 @@ private:
         const std::uint32_t position = notePosition();
         ++count_;
         Sample& x = lastSample_;
-        const int result = tolerant_ ? decodeSampleTolerant(r_, &x, 0) : decodeSample(r_, &x, 0);
+        const bool ok = decoded([&] { decodeSample(r_, x, 0); });
         noteTimes(x.time, x.time);
-        if (result < 0) {
+        if (!ok) {
             log("error reading vok file 2\n");
             if (!tolerant_) throw VOKException("Error reading Sample - type");
             log("Unexpected file read error while reading sample; simulating end reached. \n");
             return false;
         }
-        if (f_.options.loadSamples == 0) return true;
-        if (x.input != VOK_ABSENT_WORD) f_.inputType |= 2;
+        if (options_.loadSamples == 0) return true;
+        if (x.input != VOK_ABSENT_WORD) items_.inputType |= 2;
 
         const std::int64_t time = x.time;
         const std::uint64_t key = 2ull * x.time + (time == lastSampleTime_ ? 1 : 0);
-        if (f_.repair && lastSampleTime_ > 0 && prevSampleTime_ > 0) fillGap(key);
+        if (options_.repair && lastSampleTime_ > 0 && prevSampleTime_ > 0) fillGap(key);
         append(position, SAMPLE_TYPE, tag, key);
         ++samples_;
         prevSampleTime_ = lastSampleTime_;
@@ -374,8 +391,9 @@ private:
         for (std::uint64_t i = 1; i < n; ++i) append(kPlaceholder, SAMPLE_TYPE, 0, P + i * p);
     }
 
-    VOKFile& f_;
+    Items& items_;
     RecordReader& r_;
+    const ScanOptions& options_;
     const bool tolerant_;
     std::uint64_t count_ = 0;
     std::int64_t lastSampleTime_ = -1;
@@ -390,7 +408,7 @@ private:
 
 }  // namespace
 
-void preScan(VOKFile& file, bool tolerant) {
+Items preScan(RecordReader& reader, const ScanOptions& options) {
     // Room for the items a body of this size usually holds (a binocular
     // sample record takes some 20 to 40 bytes), so that the index rarely has
     // to grow and copy itself while the file is read.
@@ -400,11 +418,13 @@ void preScan(VOKFile& file, bool tolerant) {
     // reservation stays small (512 KiB); a larger index grows as it fills,
     // doubling, which copies each entry about once.
     constexpr std::uint64_t kMaxReserved = std::uint64_t{1} << 15;
-    const std::uint64_t expected = file.bodySize / kBytesPerItemEstimate + 1024;
-    file.index.reserve(static_cast<std::size_t>(expected < kMaxReserved ? expected : kMaxReserved));
-    Scanner(file, tolerant).run();
+    Items items;
+    const std::uint64_t expected = options.bodySize / kBytesPerItemEstimate + 1024;
+    items.index.reserve(static_cast<std::size_t>(expected < kMaxReserved ? expected : kMaxReserved));
+    Scanner(reader, options, items).run();
     // The index lives as long as the file: give back a large slack.
-    if (file.index.capacity() - file.index.size() > file.index.size() / 4) file.index.shrink_to_fit();
+    if (items.index.capacity() - items.index.size() > items.index.size() / 4) items.index.shrink_to_fit();
+    return items;
 }
 
 }  // namespace vok

@@ -2,10 +2,7 @@
 // The handle serves only to find the recording block a sample belongs to
 // (through the trial list), whose raw scale and camera window the packed
 // values need.
-#include <exception>
-
-#include "core/Log.h"
-#include "load/VOKFile.h"
+#include "core/ApiBoundary.h"
 #include "measures/RawValues.h"
 #include "nav/Trials.h"
 
@@ -13,12 +10,8 @@ namespace {
 
 vok::RawSetup setupFor(VOKFile* file, const Sample* sample) {
     if (file == nullptr || sample == nullptr) return vok::rawSetupOf(nullptr);
-    try {
-        return vok::rawSetupOf(vok::recordingCoveringTime(*file, sample->time));
-    } catch (const std::exception& e) {
-        vok::log("%s\n", e.what());
-        return vok::rawSetupOf(nullptr);
-    }
+    return vok::rawSetupOf(vok::apiCall<const RecordingInfo*>(
+        nullptr, [&] { return vok::recordingCoveringTime(*file, sample->time); }));
 }
 
 }  // namespace

@@ -1,10 +1,10 @@
 #include "nav/Bookmarks.h"
 
 #include <algorithm>
-#include <exception>
 
-#include "core/Log.h"
+#include "core/ApiBoundary.h"
 #include "nav/Cursor.h"
+#include "nav/VOKFile.h"
 
 namespace vok {
 
@@ -23,44 +23,49 @@ std::size_t find(const std::vector<std::uint32_t>& list, std::uint32_t id) {
 }  // namespace
 
 bool setBookmark(VOKFile& file, std::uint32_t& id) {
-    if (file.cursor >= file.index.size()) return false;
-    if (find(file.bookmarks, file.cursor) == file.bookmarks.size()) file.bookmarks.push_back(file.cursor);
-    id = file.cursor;
+    const std::uint32_t cursor = file.cursor.position;
+    if (cursor >= file.recording.items.index.size()) return false;
+    std::vector<std::uint32_t>& ids = file.bookmarks.ids;
+    if (find(ids, cursor) == ids.size()) ids.push_back(cursor);
+    id = cursor;
     return true;
 }
 
 bool freeBookmark(VOKFile& file, std::uint32_t id) {
-    std::vector<std::uint32_t>& list = file.bookmarks;
-    const std::size_t k = find(list, id);
-    if (k == list.size()) return false;
-    list.erase(list.begin() + static_cast<std::ptrdiff_t>(k));
+    BookmarkList& list = file.bookmarks;
+    const std::size_t k = find(list.ids, id);
+    if (k == list.ids.size()) return false;
+    list.ids.erase(list.ids.begin() + static_cast<std::ptrdiff_t>(k));
     // Before the first bookmark stays before the first one.
-    if (file.currentBookmark != kBeforeFirst && file.currentBookmark >= k) --file.currentBookmark;
+    if (list.current != kBeforeFirst && list.current >= k) --list.current;
     return true;
 }
 
 bool gotoBookmark(VOKFile& file, std::uint32_t id) {
-    const std::size_t k = find(file.bookmarks, id);
-    if (k == file.bookmarks.size()) return false;
-    file.currentBookmark = static_cast<std::uint32_t>(k);
+    BookmarkList& list = file.bookmarks;
+    const std::size_t k = find(list.ids, id);
+    if (k == list.ids.size()) return false;
+    list.current = static_cast<std::uint32_t>(k);
     moveCursor(file, id);
     return true;
 }
 
 bool gotoNextBookmark(VOKFile& file) {
-    const std::uint32_t next = file.currentBookmark + 1;  // from before the first: 0
-    if (next >= file.bookmarks.size()) return false;
-    file.currentBookmark = next;
-    moveCursor(file, file.bookmarks[next]);
+    BookmarkList& list = file.bookmarks;
+    const std::uint32_t next = list.current + 1;  // from before the first: 0
+    if (next >= list.ids.size()) return false;
+    list.current = next;
+    moveCursor(file, list.ids[next]);
     return true;
 }
 
 bool gotoPreviousBookmark(VOKFile& file) {
-    if (file.currentBookmark < 1) return false;
-    const std::uint32_t previous = file.currentBookmark - 1;
-    if (previous >= file.bookmarks.size()) return false;
-    file.currentBookmark = previous;
-    moveCursor(file, file.bookmarks[previous]);
+    BookmarkList& list = file.bookmarks;
+    if (list.current < 1) return false;
+    const std::uint32_t previous = list.current - 1;
+    if (previous >= list.ids.size()) return false;
+    list.current = previous;
+    moveCursor(file, list.ids[previous]);
     return true;
 }
 
@@ -76,13 +81,7 @@ namespace {
 template <typename Operation>
 int bookmarkCall(VOKFile* file, Operation operation) {
     if (file == nullptr) return -1;
-    try {
-        return operation(*file) ? 0 : -1;
-    } catch (const std::exception& e) {
-        log("%s\n", e.what());
-    } catch (...) {
-    }
-    return -1;
+    return apiCall(-1, [&] { return operation(*file) ? 0 : -1; });
 }
 
 }  // namespace

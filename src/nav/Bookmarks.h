@@ -3,10 +3,17 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
-#include "load/VOKFile.h"
+struct VOKFile;
 
 namespace vok {
+
+// The bookmarks of one file.
+struct BookmarkList {
+    std::vector<std::uint32_t> ids;  // cursor positions, in the order set
+    std::uint32_t current = 0;       // may wrap to all ones
+};
 
 // Saves the cursor (the position of the next item a step returns) unless it
 // is saved already.  False when the cursor is at or past the end of the items.

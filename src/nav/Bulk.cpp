@@ -2,13 +2,13 @@
 // many items per call, written into the caller's column arrays.
 #include <cmath>
 #include <cstring>
-#include <exception>
 #include <limits>
 
+#include "core/ApiBoundary.h"
 #include "core/Log.h"
-#include "load/VOKFile.h"
 #include "nav/Cursor.h"
 #include "nav/Trials.h"
+#include "nav/VOKFile.h"
 #include "vokapi_ext.h"
 
 namespace vok {
@@ -158,7 +158,7 @@ int readBatch(VOKFile& file, VOKEXT_Batch& b) {
         const bool extra = currentIsExtraMessage(file);
         // The list item just stepped to; a merged extra message stands before
         // the list item at the cursor.
-        const std::uint32_t position = extra ? file.cursor : file.cursor - 1;
+        const std::uint32_t position = extra ? file.cursor.position : file.cursor.position - 1;
         if (code == SAMPLE_TYPE) {
             if (!wants(b, VOKEXT_SAMPLES)) continue;
             const FloatData* d = vok_get_float_data(&file);
@@ -189,15 +189,6 @@ int readBatch(VOKFile& file, VOKEXT_Batch& b) {
     }
 }
 
-void rewind(VOKFile& file) {
-    moveCursor(file, 0);
-    file.currentRecording = nullptr;
-    std::memset(file.startTimeMemory, 0xFF, sizeof file.startTimeMemory);
-    file.fixupBase = 0;
-    file.fixupDisabled = (file.options.consistency & VOK_NO_TIME_FIXUP) != 0;
-    if (file.extra.present) file.extra.next = 0;
-}
-
 }  // namespace
 }  // namespace vok
 
@@ -208,36 +199,28 @@ VOKAPI_EXPORT int vokext_read_batch(VOKFile* file, VOKEXT_Batch* batch) {
         vok::log("vokext_read_batch: %s is NULL\n", file == nullptr ? "the handle" : "the batch");
         return -1;
     }
-    try {
-        if (!vok::validBatch(*batch)) return -1;
-        return vok::readBatch(*file, *batch);
-    } catch (const std::exception& e) {
-        vok::log("%s\n", e.what());
-    } catch (...) {
-    }
-    return -1;
+    return vok::apiCall(-1, [&] { return vok::validBatch(*batch) ? vok::readBatch(*file, *batch) : -1; });
 }
 
 VOKAPI_EXPORT int vokext_rewind(VOKFile* file) {
     if (file == nullptr) return -1;
-    vok::rewind(*file);
-    return 0;
+    return vok::apiCall(-1, [file] {
+        vok::resetCursor(*file);
+        return 0;
+    });
 }
 
 VOKAPI_EXPORT int vokext_get_trial_range(VOKFile* file, int trial, uint32_t* first, uint32_t* end) {
     if (file == nullptr || first == nullptr || end == nullptr) return -1;
-    try {
+    return vok::apiCall(-1, [&] {
         vok::ensureTrialList(*file);
-        if (trial < 0 || static_cast<std::size_t>(trial) >= file->trials.size()) return -1;
-        const vok::TrialEntry& t = file->trials[static_cast<std::size_t>(trial)];
+        const std::vector<vok::TrialEntry>& entries = file->trials.entries;
+        if (trial < 0 || static_cast<std::size_t>(trial) >= entries.size()) return -1;
+        const vok::TrialEntry& t = entries[static_cast<std::size_t>(trial)];
         *first = t.startIndex;
         *end = t.endIndex;
         return 0;
-    } catch (const std::exception& e) {
-        vok::log("%s\n", e.what());
-    } catch (...) {
-    }
-    return -1;
+    });
 }
 
 }  // extern "C"

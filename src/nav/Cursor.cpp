@@ -1,49 +1,63 @@
 #include "nav/Cursor.h"
 
-#include <exception>
-
+#include "core/ApiBoundary.h"
 #include "core/Log.h"
-#include "load/ItemAssembly.h"
-#include "load/VOKFile.h"
 #include "nav/Trials.h"
+#include "nav/VOKFile.h"
 
 namespace vok {
 
+void resetCursor(VOKFile& file) {
+    Cursor& c = file.cursor;
+    c.position = 0;
+    c.currentRecording = nullptr;
+    c.fixup = TimeFixup{0, file.recording.options.timeFixupOff()};
+    c.merge = ExtraMerge{};
+    if (file.recording.extra.present) c.merge.next = 0;
+    file.decoder.forgetStartTimes();
+}
+
 int stepPlain(VOKFile& file) {
-    if (file.cursor >= file.index.size()) return 0;
-    const ItemEntry& e = file.index[file.cursor];
+    Cursor& c = file.cursor;
+    const ItemIndex& index = file.recording.items.index;
+    if (c.position >= index.size()) return 0;
+    const ItemEntry& e = index[c.position];
     const int type = itemType(e);
     if (type == RECORDING_INFO && e.recording != nullptr) {
-        file.currentRecording = e.recording->state != 0 ? e.recording : nullptr;
+        c.currentRecording = e.recording->state != 0 ? e.recording : nullptr;
     }
-    ++file.cursor;
-    file.dataNeedsReading = true;
+    ++c.position;
     // At the repair level the start events are decoded as they are passed, so
     // the times that mend their end events are known even when the client
     // never reads them.
-    if (file.repair && (type == SBLINK || type == EBLINK || type == SSACC || type == SFIX)) readItem(file);
+    if (file.recording.options.repair() && (type == SBLINK || type == EBLINK || type == SSACC || type == SFIX)) {
+        file.decoder.readItemAt(c.position - 1, c.currentRecording);
+    }
     return type;
 }
 
 int currentItemType(const VOKFile& file) {
-    const std::uint32_t i = file.cursor - 1;
-    return i < file.index.size() ? itemType(file.index[i]) : 0;
+    const std::uint32_t i = file.cursor.position - 1;
+    const ItemIndex& index = file.recording.items.index;
+    return i < index.size() ? itemType(index[i]) : 0;
 }
 
 void applyFixup(VOKFile& file, FloatData& data, int typeCode) {
-    if (file.fixupDisabled) return;
+    TimeFixup& fixup = file.cursor.fixup;
+    if (fixup.disabled) return;
+    const Items& items = file.recording.items;
     const int kind = itemKindOfType(typeCode);
     bool justSet = false;
     if (kind == kKindEvent) {
         Event& e = data.event;
-        if (file.fixupBase == 0) {
-            file.fixupBase = (e.time != 0 && e.time < e.startTime) ? e.time : e.startTime;
-            justSet = file.fixupBase != 0;
+        if (fixup.base == 0) {
+            fixup.base = (e.time != 0 && e.time < e.startTime) ? e.time : e.startTime;
+            justSet = fixup.base != 0;
         }
     } else if (kind == kKindRecording || kind == kKindSample) {
-        if (file.fixupBase == 0) {
-            file.fixupBase = kind == kKindRecording ? data.recording.time : data.sample.time;
-            justSet = file.fixupBase != 0;
+        if (fixup.base == 0) {
+            fixup.base = kind == kKindRecording ? data.recording.time : data.sample.time;
+            justSet = fixup.base != 0;
         }
     } else {
         log("Unknown type %d\n", typeCode);
@@ -51,44 +65,46 @@ void applyFixup(VOKFile& file, FloatData& data, int typeCode) {
     }
     if (justSet) {
         // Times that stay far below the 32-bit limit need no shifting.
-        if (file.largestTime < 0x3FFFFFFFu) {
-            file.fixupDisabled = true;
+        if (items.largestTime < 0x3FFFFFFFu) {
+            fixup.disabled = true;
             return;
         }
         log(kind == kKindEvent ? "Enabling time offset fixup \n" : "Enabling time offset fixup\n");
     }
-    if (file.fixupBase == 0) return;
+    if (fixup.base == 0) return;
     switch (kind) {
         case kKindEvent:
-            data.event.time -= file.firstRecordTime;
-            data.event.startTime -= file.firstRecordTime;
-            data.event.endTime -= file.firstRecordTime;
+            data.event.time -= items.firstRecordTime;
+            data.event.startTime -= items.firstRecordTime;
+            data.event.endTime -= items.firstRecordTime;
             break;
-        case kKindRecording: data.recording.time -= file.fixupBase; break;
-        default: data.sample.time -= file.firstRecordTime; break;
+        case kKindRecording: data.recording.time -= fixup.base; break;
+        default: data.sample.time -= items.firstRecordTime; break;
     }
 }
 
 std::uint64_t keyAtCursor(const VOKFile& file) {
-    if (file.cursor >= file.index.size()) return ~0ull;
-    return sortKey(file.index[file.cursor]);
+    const ItemIndex& index = file.recording.items.index;
+    if (file.cursor.position >= index.size()) return ~0ull;
+    return sortKey(index[file.cursor.position]);
 }
 
-int peakItemIndex(const VOKFile& file) { return static_cast<int>(file.cursor); }
+int peakItemIndex(const VOKFile& file) { return static_cast<int>(file.cursor.position); }
 
-int getInputType(const VOKFile& file) { return static_cast<int>(file.inputType); }
+int getInputType(const VOKFile& file) { return static_cast<int>(file.recording.items.inputType); }
 
-bool currentIsExtraMessage(const VOKFile& file) { return file.extra.pending || file.extra.decoded > 0; }
+bool currentIsExtraMessage(const VOKFile& file) {
+    return file.cursor.merge.pending || file.cursor.merge.decoded > 0;
+}
 
 void moveCursor(VOKFile& file, std::uint32_t position) {
-    file.cursor = position;
-    file.dataNeedsReading = true;
-    file.extra.pending = false;
-    file.extra.decoded = -1;
+    file.cursor.position = position;
+    file.cursor.merge.pending = false;
+    file.cursor.merge.decoded = -1;
 }
 
 void gotoIndex(VOKFile& file, int position) {
-    if (position >= 0 && static_cast<std::size_t>(position) < file.index.size()) {
+    if (position >= 0 && static_cast<std::size_t>(position) < file.recording.items.index.size()) {
         moveCursor(file, static_cast<std::uint32_t>(position));
     }
     updateCurrentTrial(file, position);
@@ -99,27 +115,21 @@ namespace {
 // The record of the extra message returned by the last step, built afresh
 // from its line so that the fixup applies to a fresh record every time.
 FloatData* currentExtraData(VOKFile& file) {
-    ExtraMessages& extra = file.extra;
+    ExtraMerge& merge = file.cursor.merge;
     std::int32_t k;
-    if (extra.decoded > 0) {
-        k = extra.decoded - 1;
+    if (merge.decoded > 0) {
+        k = merge.decoded - 1;
     } else {
-        extra.pending = false;
-        k = extra.next - 1;
+        merge.pending = false;
+        k = merge.next - 1;
     }
     if (k < 0) return nullptr;
-    FloatData* data = buildExtraRecord(extra, static_cast<std::uint32_t>(k));
+    FloatData* data = buildExtraRecord(file.recording.extra, static_cast<std::uint32_t>(k));
+    if (data == nullptr) return nullptr;
+    merge.decoded = k + 1;
     // An extra message is a message event wherever it lies in the stream,
     // even before the first list item.
-    if (data != nullptr) applyFixup(file, *data, MESSAGEEVENT);
-    return data;
-}
-
-FloatData* currentData(VOKFile* file) {
-    if (file == nullptr) return nullptr;
-    if (currentIsExtraMessage(*file)) return currentExtraData(*file);
-    FloatData* data = readItem(*file);
-    if (data != nullptr) applyFixup(*file, *data, currentItemType(*file));
+    applyFixup(file, *data, MESSAGEEVENT);
     return data;
 }
 
@@ -133,7 +143,7 @@ FloatData* currentDataOfKind(VOKFile* file, int kind) {
     if (file == nullptr || currentKind(*file) != kind) return nullptr;
     // The kind is judged by the index item, so a rejected call leaves the
     // record and the cursor alone.
-    return currentData(file);
+    return currentData(*file);
 }
 
 // Finds the first sample item whose key is exactly target; returns its
@@ -156,6 +166,14 @@ long findSampleWithKey(const ItemIndex& index, std::uint64_t target) {
 }
 
 }  // namespace
+
+FloatData* currentData(VOKFile& file) {
+    if (currentIsExtraMessage(file)) return currentExtraData(file);
+    FloatData* data = file.decoder.readItemAt(file.cursor.position - 1, file.cursor.currentRecording);
+    if (data != nullptr) applyFixup(file, *data, currentItemType(file));
+    return data;
+}
+
 }  // namespace vok
 
 using namespace vok;
@@ -164,80 +182,45 @@ extern "C" {
 
 VOKAPI_EXPORT int vok_get_next_data(VOKFile* file) {
     if (file == nullptr) return 0;
-    try {
-        file->extra.decoded = -1;
-        return file->extra.present ? stepMerged(*file) : stepPlain(*file);
-    } catch (const std::exception& e) {
-        log("%s\n", e.what());
-    } catch (...) {
-    }
-    return 0;
+    return apiCall(0, [file] {
+        file->cursor.merge.decoded = -1;
+        return file->recording.extra.present ? stepMerged(*file) : stepPlain(*file);
+    });
 }
 
 VOKAPI_EXPORT FloatData* vok_get_float_data(VOKFile* file) {
-    try {
-        return currentData(file);
-    } catch (const std::exception& e) {
-        log("%s\n", e.what());
-    } catch (...) {
-    }
-    return nullptr;
+    if (file == nullptr) return nullptr;
+    return apiCall<FloatData*>(nullptr, [file] { return currentData(*file); });
 }
 
 VOKAPI_EXPORT FloatData* vok_get_event_data(VOKFile* file) {
-    try {
-        return currentDataOfKind(file, kKindEvent);
-    } catch (const std::exception& e) {
-        log("%s\n", e.what());
-    } catch (...) {
-    }
-    return nullptr;
+    return apiCall<FloatData*>(nullptr, [file] { return currentDataOfKind(file, kKindEvent); });
 }
 
 VOKAPI_EXPORT FloatData* vok_get_sample_data(VOKFile* file) {
-    try {
-        return currentDataOfKind(file, kKindSample);
-    } catch (const std::exception& e) {
-        log("%s\n", e.what());
-    } catch (...) {
-    }
-    return nullptr;
+    return apiCall<FloatData*>(nullptr, [file] { return currentDataOfKind(file, kKindSample); });
 }
 
 VOKAPI_EXPORT FloatData* vok_get_recording_data(VOKFile* file) {
-    try {
-        return currentDataOfKind(file, kKindRecording);
-    } catch (const std::exception& e) {
-        log("%s\n", e.what());
-    } catch (...) {
-    }
-    return nullptr;
+    return apiCall<FloatData*>(nullptr, [file] { return currentDataOfKind(file, kKindRecording); });
 }
 
 VOKAPI_EXPORT Sample* vok_get_sample_close_to_time(VOKFile* file, unsigned int time) {
     if (file == nullptr) return nullptr;
-    try {
-        const long found = findSampleWithKey(file->index, 2ull * time);
+    return apiCall<Sample*>(nullptr, [file, time]() -> Sample* {
+        const long found = findSampleWithKey(file->recording.items.index, 2ull * time);
         if (found < 0) return nullptr;
-        const std::uint32_t saved = file->cursor;
-        file->cursor = static_cast<std::uint32_t>(found) + 1;
-        file->dataNeedsReading = true;
-        FloatData* data = readItem(*file);
-        file->cursor = saved;
+        FloatData* data = file->decoder.readItemAt(static_cast<std::uint32_t>(found), file->cursor.currentRecording);
         if (data == nullptr) return nullptr;
         applyFixup(*file, *data, SAMPLE_TYPE);
         return &data->sample;
-    } catch (const std::exception& e) {
-        log("%s\n", e.what());
-    } catch (...) {
-    }
-    return nullptr;
+    });
 }
 
 VOKAPI_EXPORT unsigned int vok_get_element_count(VOKFile* file) {
     if (file == nullptr) return 0;
-    std::size_t count = file->index.size();
-    if (file->extra.count > 0) count += static_cast<std::size_t>(file->extra.count);
+    std::size_t count = file->recording.items.index.size();
+    if (file->recording.extra.count > 0) count += static_cast<std::size_t>(file->recording.extra.count);
     return static_cast<unsigned int>(count);
 }
 

@@ -2,11 +2,11 @@
 // and on which row each sample lands, worked out from the item index alone.
 #include <cmath>
 #include <cstdint>
-#include <exception>
 #include <vector>
 
+#include "core/ApiBoundary.h"
 #include "core/Log.h"
-#include "load/VOKFile.h"
+#include "nav/VOKFile.h"
 #include "vokapi_ext.h"
 
 namespace vok {
@@ -32,9 +32,8 @@ std::int64_t rowInSegment(std::uint64_t key, const VOKEXT_GridSegment& s) {
 // subtracts the first record's time once the recording's times reach 2^30.
 double servedTimeMs(const VOKFile& file, std::uint64_t key) {
     std::uint32_t shift = 0;
-    if ((file.options.consistency & VOK_NO_TIME_FIXUP) == 0 && file.largestTime >= 0x3FFFFFFFu) {
-        shift = file.firstRecordTime;
-    }
+    const Items& items = file.recording.items;
+    if (!file.recording.options.timeFixupOff() && items.largestTime >= 0x3FFFFFFFu) shift = items.firstRecordTime;
     const auto ms = static_cast<std::uint32_t>(static_cast<std::uint32_t>(key >> 1) - shift);
     return static_cast<double>(ms) + ((key & 1) != 0 ? 0.5 : 0.0);
 }
@@ -44,7 +43,7 @@ public:
     GridPlanner(const VOKFile& file, std::uint32_t mode) : file_(file), continuous_(mode == VOKEXT_GRID_CONTINUOUS) {}
 
     std::vector<VOKEXT_GridSegment> plan() {
-        const ItemIndex& index = file_.index;
+        const ItemIndex& index = file_.recording.items.index;
         for (std::size_t i = 0; i < index.size(); ++i) {
             const ItemEntry& e = index[i];
             const int kind = itemKind(e);
@@ -161,7 +160,7 @@ private:
 
 int gridRows(const VOKFile& file, const VOKEXT_GridSegment* segments, std::uint32_t count,
              VOKEXT_GridCursor& cursor, const std::uint32_t* positions, std::size_t n, std::int64_t* rows) {
-    const ItemIndex& index = file.index;
+    const ItemIndex& index = file.recording.items.index;
     if (!cursor.started) {
         cursor.segment = 0;
         cursor.lastRow = -1;
@@ -212,15 +211,11 @@ VOKAPI_EXPORT int64_t vokext_grid_plan(VOKFile* file, uint32_t mode, VOKEXT_Grid
         vok::log("vokext_grid_plan: unknown mode %u\n", mode);
         return -1;
     }
-    try {
+    return vok::apiCall(int64_t{-1}, [&] {
         const std::vector<VOKEXT_GridSegment> plan = vok::GridPlanner(*file, mode).plan();
         for (std::size_t k = 0; k < plan.size() && k < capacity; ++k) segments[k] = plan[k];
         return static_cast<int64_t>(plan.size());
-    } catch (const std::exception& e) {
-        vok::log("%s\n", e.what());
-    } catch (...) {
-    }
-    return -1;
+    });
 }
 
 VOKAPI_EXPORT int vokext_grid_rows(VOKFile* file, const VOKEXT_GridSegment* segments, uint32_t count,
@@ -230,13 +225,7 @@ VOKAPI_EXPORT int vokext_grid_rows(VOKFile* file, const VOKEXT_GridSegment* segm
         vok::log("vokext_grid_rows: a NULL argument\n");
         return -1;
     }
-    try {
-        return vok::gridRows(*file, segments, count, *cursor, positions, n, rows);
-    } catch (const std::exception& e) {
-        vok::log("%s\n", e.what());
-    } catch (...) {
-    }
-    return -1;
+    return vok::apiCall(-1, [&] { return vok::gridRows(*file, segments, count, *cursor, positions, n, rows); });
 }
 
 }  // extern "C"

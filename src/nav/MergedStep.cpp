@@ -2,9 +2,8 @@
 // into the item stream by time.
 #include <cstring>
 
-#include "load/ItemAssembly.h"
-#include "load/VOKFile.h"
 #include "nav/Cursor.h"
+#include "nav/VOKFile.h"
 
 namespace vok {
 
@@ -15,7 +14,7 @@ constexpr const char* kSyncWord = "TRACKER_TIME";
 // A plain step inside the merge: the data call that follows reads the list
 // item.
 int plainStep(VOKFile& file) {
-    file.extra.pending = false;
+    file.cursor.merge.pending = false;
     return stepPlain(file);
 }
 
@@ -24,12 +23,10 @@ int plainStep(VOKFile& file) {
 // be one, and decoding, say, an end event here would use up the start time
 // that the repair level keeps for it.
 bool listItemIsSyncLine(VOKFile& file) {
-    if (file.cursor >= file.index.size() || itemType(file.index[file.cursor]) != MESSAGEEVENT) return false;
-    const std::uint32_t saved = file.cursor;
-    ++file.cursor;
-    file.dataNeedsReading = true;
-    const FloatData* data = readItem(file);
-    file.cursor = saved;
+    const ItemIndex& index = file.recording.items.index;
+    const std::uint32_t at = file.cursor.position;
+    if (at >= index.size() || itemType(index[at]) != MESSAGEEVENT) return false;
+    const FloatData* data = file.decoder.readItemAt(at, file.cursor.currentRecording, ItemDecoder::Into::Lookup);
     if (data == nullptr) return false;
     const LString* m = data->event.message;
     return m != nullptr && m->length > 0 && std::strstr(m->c, kSyncWord) != nullptr;
@@ -38,9 +35,10 @@ bool listItemIsSyncLine(VOKFile& file) {
 }  // namespace
 
 int stepMerged(VOKFile& file) {
-    ExtraMessages& extra = file.extra;
+    ExtraMessages& extra = file.recording.extra;
+    ExtraMerge& merge = file.cursor.merge;
     for (;;) {
-        const std::int32_t p = extra.next;
+        const std::int32_t p = merge.next;
         if (p < 0 || static_cast<std::size_t>(p) >= extra.entries.size()) return plainStep(file);
         // At the end of the index this is the largest key shifted right, so
         // every remaining extra message comes first.
@@ -48,8 +46,8 @@ int stepMerged(VOKFile& file) {
         const std::uint64_t tExtra = extra.entries[static_cast<std::size_t>(p)].time;
         if (tExtra > tItem + 2) return plainStep(file);
         if (tExtra + 2 < tItem) {
-            extra.next = p + 1;
-            extra.pending = true;
+            merge.next = p + 1;
+            merge.pending = true;
             return MESSAGEEVENT;
         }
         // Within 2 ms of each other: a synchronisation line that both
@@ -60,28 +58,26 @@ int stepMerged(VOKFile& file) {
         const bool extraFirst = tExtra <= tItem;
         if (!itemSync && !extraSync) {
             if (!extraFirst) return plainStep(file);
-            extra.next = p + 1;
-            extra.pending = true;
+            merge.next = p + 1;
+            merge.pending = true;
             return MESSAGEEVENT;
         }
         if (extraSync && !itemSync) {
             if (!extraFirst) return plainStep(file);
-            extra.next = p + 1;  // dropped
+            merge.next = p + 1;  // dropped
             continue;
         }
         if (itemSync && !extraSync) {
             if (extraFirst) {
-                extra.next = p + 1;
-                extra.pending = true;
+                merge.next = p + 1;
+                merge.pending = true;
                 return MESSAGEEVENT;
             }
-            ++file.cursor;  // the list item is dropped
-            file.dataNeedsReading = true;
+            ++file.cursor.position;  // the list item is dropped
             continue;
         }
-        extra.next = p + 1;  // both dropped
-        ++file.cursor;
-        file.dataNeedsReading = true;
+        merge.next = p + 1;  // both dropped
+        ++file.cursor.position;
     }
 }
 

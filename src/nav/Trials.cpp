@@ -3,11 +3,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <exception>
 
+#include "core/ApiBoundary.h"
 #include "core/Log.h"
-#include "load/ItemAssembly.h"
 #include "nav/Cursor.h"
+#include "nav/VOKFile.h"
 
 namespace vok {
 
@@ -17,40 +17,6 @@ constexpr const char* kInputPrefix = "inPut_type_";
 constexpr std::size_t kInputPrefixLength = 11;
 
 std::uint32_t itemTime(const ItemEntry& e) { return static_cast<std::uint32_t>(sortKey(e) >> 1); }
-
-// Reads items for the trial walk and puts back, when it ends, everything of
-// the cursor that a client could see: the position, the item record and the
-// message text it points at.
-class ItemReader {
-public:
-    explicit ItemReader(VOKFile& file)
-        : file_(file),
-          cursor_(file.cursor),
-          dataNeedsReading_(file.dataNeedsReading),
-          record_(file.itemBuffer),
-          message_(file.reader.message) {}
-    ~ItemReader() {
-        file_.cursor = cursor_;
-        file_.dataNeedsReading = dataNeedsReading_;
-        file_.itemBuffer = record_;
-        file_.reader.message = message_;
-    }
-    ItemReader(const ItemReader&) = delete;
-    ItemReader& operator=(const ItemReader&) = delete;
-
-    const FloatData* read(std::uint32_t i) {
-        file_.cursor = i + 1;
-        file_.dataNeedsReading = true;
-        return readItem(file_);
-    }
-
-private:
-    VOKFile& file_;
-    const std::uint32_t cursor_;
-    const bool dataNeedsReading_;
-    const FloatData record_;
-    const MessageBuffer message_;
-};
 
 // The value of an identifier in input split mode: its decimal value when it
 // is 1 to 3 characters long, else 0.
@@ -68,16 +34,16 @@ enum class Mark { None, Start, End };
 class TrialBuilder {
 public:
     explicit TrialBuilder(VOKFile& file)
-        : file_(file), index_(file.index), trials_(file.trials), reader_(file) {}
+        : file_(file), list_(file.trials), index_(file.recording.items.index), trials_(file.trials.entries) {}
 
     void run() {
-        if (file_.inputSplit) takeInputValues();
+        if (list_.inputSplit) takeInputValues();
         const auto n = static_cast<std::uint32_t>(index_.size());
         for (std::uint32_t i = 0; i < n; ++i) {
             const int type = itemType(index_[i]);
-            if (type == MESSAGEEVENT && !file_.inputSplit) {
+            if (type == MESSAGEEVENT && !list_.inputSplit) {
                 mark(classifyMessage(i), i);
-            } else if (type == INPUTEVENT && file_.inputSplit) {
+            } else if (type == INPUTEVENT && list_.inputSplit) {
                 mark(classifyInput(i), i);
             } else if (type == RECORDING_INFO && index_[i].recording != nullptr) {
                 if (index_[i].recording->state == 0) {
@@ -93,18 +59,23 @@ public:
 private:
     void takeInputValues() {
         bool taken;
-        startInput_ = inputValue(file_.startTrialIdentifier, taken);
+        startInput_ = inputValue(list_.startIdentifier, taken);
         if (taken) printDirect("!!!!!!!!!!!!!!!!!!!B\n");
-        endInput_ = inputValue(file_.endTrialIdentifier, taken);
+        endInput_ = inputValue(list_.endIdentifier, taken);
         if (taken) printDirect("!!!!!!!!!!!!!!!!!!!!!!A\n");
         printDirect(" Start Input: %d\n End Input: %d\n", startInput_, endInput_);
     }
 
+    // Item i, read into the decoder's lookup buffer.
+    const FloatData* read(std::uint32_t i) {
+        return file_.decoder.readItemAt(i, file_.cursor.currentRecording, ItemDecoder::Into::Lookup);
+    }
+
     Mark classifyMessage(std::uint32_t i) {
-        const char* start = file_.startTrialIdentifier;
-        const char* end = file_.endTrialIdentifier;
+        const char* start = list_.startIdentifier;
+        const char* end = list_.endIdentifier;
         if (start == nullptr && end == nullptr) return Mark::None;
-        const FloatData* data = reader_.read(i);
+        const FloatData* data = read(i);
         if (data == nullptr || data->event.message == nullptr) return Mark::None;
         const char* text = data->event.message->c;
         if (std::strstr(text, "!V") != nullptr) return Mark::None;
@@ -114,7 +85,7 @@ private:
     }
 
     Mark classifyInput(std::uint32_t i) {
-        const FloatData* data = reader_.read(i);
+        const FloatData* data = read(i);
         if (data == nullptr) return Mark::None;
         const std::uint16_t value = data->event.input;
         if (value == static_cast<std::uint16_t>(startInput_)) return Mark::Start;
@@ -137,7 +108,7 @@ private:
 
     void recordingEnd(std::uint32_t i) {
         lastEnd_ = i;
-        if (file_.startTrialIdentifier == nullptr && file_.endTrialIdentifier == nullptr) {
+        if (list_.startIdentifier == nullptr && list_.endIdentifier == nullptr) {
             fetchRecording();
             if (open_) closeAt(i + 1, itemTime(index_[i]));
         }
@@ -198,9 +169,9 @@ private:
     }
 
     VOKFile& file_;
+    TrialList& list_;
     const ItemIndex& index_;
     std::vector<TrialEntry>& trials_;
-    ItemReader reader_;
     bool open_ = false;
     RecordingInfo* recording_ = nullptr;
     std::int64_t lastStart_ = -1;
@@ -212,53 +183,58 @@ private:
 }  // namespace
 
 void buildTrialList(VOKFile& file) {
-    file.trials.clear();
-    file.trialsBuilt = true;
+    TrialList& list = file.trials;
+    list.entries.clear();
+    list.built = true;
     std::fflush(stdout);
     try {
         TrialBuilder(file).run();
     } catch (...) {
         // No half-built list stays behind: the next trial call builds again.
-        file.trials.clear();
-        file.trialsBuilt = false;
+        list.entries.clear();
+        list.built = false;
         throw;
     }
 }
 
 void ensureTrialList(VOKFile& file) {
-    if (!file.trialsBuilt) buildTrialList(file);
+    if (!file.trials.built) buildTrialList(file);
 }
 
 const TrialEntry* currentTrialEntry(VOKFile& file) {
     ensureTrialList(file);
-    const std::int32_t k = file.currentTrial;
-    if (k < 0 || static_cast<std::size_t>(k) >= file.trials.size()) return nullptr;
-    return &file.trials[static_cast<std::size_t>(k)];
+    const TrialList& list = file.trials;
+    const std::int32_t k = list.current;
+    if (k < 0 || static_cast<std::size_t>(k) >= list.entries.size()) return nullptr;
+    return &list.entries[static_cast<std::size_t>(k)];
 }
 
 const RecordingInfo* recordingCoveringTime(VOKFile& file, std::uint32_t time) {
     ensureTrialList(file);
-    for (auto it = file.trials.rbegin(); it != file.trials.rend(); ++it) {
+    const std::vector<TrialEntry>& entries = file.trials.entries;
+    for (auto it = entries.rbegin(); it != entries.rend(); ++it) {
         if (it->startTime <= time && time <= it->endTime) return it->recording;
     }
     return nullptr;
 }
 
 void updateCurrentTrial(VOKFile& file, std::int64_t position) {
-    if (!file.trialsBuilt) return;
-    for (std::size_t k = 0; k < file.trials.size(); ++k) {
-        const TrialEntry& t = file.trials[k];
+    TrialList& list = file.trials;
+    if (!list.built) return;
+    for (std::size_t k = 0; k < list.entries.size(); ++k) {
+        const TrialEntry& t = list.entries[k];
         if (t.startIndex <= position && position <= t.endIndex) {
-            file.currentTrial = static_cast<std::int32_t>(k);
+            list.current = static_cast<std::int32_t>(k);
             return;
         }
     }
 }
 
 bool jumpToTrial(VOKFile& file, std::int64_t trial) {
-    if (trial < 0 || static_cast<std::uint64_t>(trial) >= file.trials.size()) return false;
-    file.currentTrial = static_cast<std::int32_t>(trial);
-    moveCursor(file, file.trials[static_cast<std::size_t>(trial)].startIndex);
+    TrialList& list = file.trials;
+    if (trial < 0 || static_cast<std::uint64_t>(trial) >= list.entries.size()) return false;
+    list.current = static_cast<std::int32_t>(trial);
+    moveCursor(file, list.entries[static_cast<std::size_t>(trial)].startIndex);
     return true;
 }
 
@@ -271,20 +247,14 @@ using namespace vok;
 
 namespace {
 
-void logFailure(const std::exception& e) { log("%s\n", e.what()); }
-
 // Runs a trial operation that answers 0 or -1 on a built list.
 template <typename Operation>
 int trialCall(VOKFile* file, Operation operation) {
     if (file == nullptr) return -1;
-    try {
+    return apiCall(-1, [&] {
         ensureTrialList(*file);
         return operation(*file) ? 0 : -1;
-    } catch (const std::exception& e) {
-        logFailure(e);
-    } catch (...) {
-    }
-    return -1;
+    });
 }
 
 }  // namespace
@@ -293,9 +263,10 @@ extern "C" {
 
 VOKAPI_EXPORT int vok_set_trial_identifier(VOKFile* file, const char* start, const char* end) {
     if (file == nullptr) return -1;
-    try {
+    return apiCall(-1, [&] {
+        TrialList& list = file->trials;
         std::fflush(stdout);
-        file->endTrialIdentifier = end;
+        list.endIdentifier = end;
         if (end != nullptr) {
             printDirect("setTrial End:  %s\n", end);
         } else {
@@ -303,39 +274,31 @@ VOKAPI_EXPORT int vok_set_trial_identifier(VOKFile* file, const char* start, con
         }
         if (start != nullptr && std::strstr(start, kInputPrefix) != nullptr) {
             // Input split mode stays on for the life of the file.
-            file->inputSplit = true;
-            file->startTrialIdentifier = start + kInputPrefixLength;
-            printDirect("Input Split option found :%s  %s\n", start, file->startTrialIdentifier);
+            list.inputSplit = true;
+            list.startIdentifier = start + kInputPrefixLength;
+            printDirect("Input Split option found :%s  %s\n", start, list.startIdentifier);
         } else {
-            file->startTrialIdentifier = start;
+            list.startIdentifier = start;
         }
         buildTrialList(*file);
         return 0;
-    } catch (const std::exception& e) {
-        logFailure(e);
-    } catch (...) {
-    }
-    return -1;
+    });
 }
 
 VOKAPI_EXPORT const char* vok_get_start_trial_identifier(VOKFile* file) {
-    return file != nullptr ? file->startTrialIdentifier : nullptr;
+    return file != nullptr ? file->trials.startIdentifier : nullptr;
 }
 
 VOKAPI_EXPORT const char* vok_get_end_trial_identifier(VOKFile* file) {
-    return file != nullptr ? file->endTrialIdentifier : nullptr;
+    return file != nullptr ? file->trials.endIdentifier : nullptr;
 }
 
 VOKAPI_EXPORT int vok_get_trial_count(VOKFile* file) {
     if (file == nullptr) return 0;
-    try {
+    return apiCall(0, [file] {
         ensureTrialList(*file);
-        return static_cast<int>(file->trials.size());
-    } catch (const std::exception& e) {
-        logFailure(e);
-    } catch (...) {
-    }
-    return 0;
+        return static_cast<int>(file->trials.entries.size());
+    });
 }
 
 VOKAPI_EXPORT int vok_jump_to_trial(VOKFile* file, int trial) {
@@ -355,17 +318,18 @@ VOKAPI_EXPORT int vok_get_trial_header(VOKFile* file, Trial* header) {
 }
 
 VOKAPI_EXPORT int vok_goto_previous_trial(VOKFile* file) {
-    return trialCall(file, [](VOKFile& f) { return jumpToTrial(f, std::int64_t{f.currentTrial} - 1); });
+    return trialCall(file, [](VOKFile& f) { return jumpToTrial(f, std::int64_t{f.trials.current} - 1); });
 }
 
 VOKAPI_EXPORT int vok_goto_next_trial(VOKFile* file) {
-    return trialCall(file, [](VOKFile& f) { return jumpToTrial(f, std::int64_t{f.currentTrial} + 1); });
+    return trialCall(file, [](VOKFile& f) { return jumpToTrial(f, std::int64_t{f.trials.current} + 1); });
 }
 
 VOKAPI_EXPORT int vok_goto_trial_with_start_time(VOKFile* file, unsigned int start_time) {
     return trialCall(file, [start_time](VOKFile& f) {
-        for (std::size_t k = 0; k < f.trials.size(); ++k) {
-            if (f.trials[k].startTime == start_time) return jumpToTrial(f, static_cast<std::int64_t>(k));
+        const std::vector<TrialEntry>& entries = f.trials.entries;
+        for (std::size_t k = 0; k < entries.size(); ++k) {
+            if (entries[k].startTime == start_time) return jumpToTrial(f, static_cast<std::int64_t>(k));
         }
         return false;
     });
@@ -373,8 +337,9 @@ VOKAPI_EXPORT int vok_goto_trial_with_start_time(VOKFile* file, unsigned int sta
 
 VOKAPI_EXPORT int vok_goto_trial_with_end_time(VOKFile* file, unsigned int end_time) {
     return trialCall(file, [end_time](VOKFile& f) {
-        for (std::size_t k = 0; k < f.trials.size(); ++k) {
-            if (f.trials[k].endTime == end_time) return jumpToTrial(f, static_cast<std::int64_t>(k));
+        const std::vector<TrialEntry>& entries = f.trials.entries;
+        for (std::size_t k = 0; k < entries.size(); ++k) {
+            if (entries[k].endTime == end_time) return jumpToTrial(f, static_cast<std::int64_t>(k));
         }
         return false;
     });

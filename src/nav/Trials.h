@@ -4,14 +4,38 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
-#include "load/VOKFile.h"
+#include "vokapi.h"
+
+struct VOKFile;
 
 namespace vok {
 
+// One trial: a stretch of the item index, from the item that began it to one
+// past the item that ended it.
+struct TrialEntry {
+    RecordingInfo* recording;  // the block the trial lies in; null while open
+    std::uint32_t duration;    // endTime - startTime
+    std::uint32_t startTime;
+    std::uint32_t endTime;
+    std::uint32_t startIndex;
+    std::uint32_t endIndex;
+};
+
+// The trials of one file, built on first use.
+struct TrialList {
+    std::vector<TrialEntry> entries;
+    std::int32_t current = -1;
+    bool built = false;
+    const char* startIdentifier = nullptr;  // the caller's text, not copied
+    const char* endIdentifier = nullptr;
+    bool inputSplit = false;  // trials delimited by input values instead of messages
+};
+
 // Builds the trial list again from the item index.  Message and input items
-// are read back from the file; the cursor, the item record and the message
-// text are put back afterwards.  The current trial keeps its value.
+// are read on the way without touching the cursor or the client's record.
+// The current trial keeps its value.
 void buildTrialList(VOKFile& file);
 
 // Builds the trial list when it has not been built yet.

@@ -9,7 +9,7 @@
 #include <atomic>
 #include <cstdint>
 
-#include "core/Compiler.h"
+#include "platform/Compiler.h"
 
 namespace vok::fault {
 

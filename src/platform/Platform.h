@@ -49,8 +49,13 @@ const char* temporaryDirectoryVariable();
 // Creates a new, empty, uniquely named file whose name starts with prefix in
 // the system temporary directory, open for reading and writing in binary
 // mode.  On success returns the handle and stores the name; on failure
-// returns nullptr and logs the reason.
-std::FILE* createTempFile(const char* prefix, std::string& name);
+// returns nullptr and, when the system could not name its temporary
+// directory, says so in failure (the caller reports it).
+struct TempFileFailure {
+    bool noDirectory = false;
+    int systemError = 0;  // the system's error code for that
+};
+std::FILE* createTempFile(const char* prefix, std::string& name, TempFileFailure& failure);
 
 // Deletes a file; true on success.
 bool removeFile(const char* path);

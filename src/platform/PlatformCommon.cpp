@@ -1,5 +1,9 @@
-// Platform helpers that need no operating-system call.
+// Platform helpers written once for every platform, on top of the calls
+// each platform implements.
 #include "platform/Platform.h"
+
+#include <cstdlib>
+#include <string>
 
 namespace vok::platform {
 
@@ -33,6 +37,15 @@ bool isValidUtf8(const char* text) {
         p += extra + 1;
     }
     return true;
+}
+
+bool appendToSearchPath(const char* directory) {
+    const char* old = std::getenv("PATH");
+    if (old == nullptr) return false;
+    std::string value = old;
+    value += searchPathSeparator();
+    value += directory;
+    return setEnvironment("PATH", value.c_str());
 }
 
 }  // namespace vok::platform

@@ -57,7 +57,7 @@ std::string tempDirectory() {
 }
 }  // namespace
 
-std::FILE* createTempFile(const char* prefix, std::string& name) {
+std::FILE* createTempFile(const char* prefix, std::string& name, TempFileFailure&) {
     std::string pattern = tempDirectory();
     if (pattern.back() != '/') pattern += '/';
     pattern += prefix;
@@ -106,15 +106,6 @@ char searchPathSeparator() { return ':'; }
 
 bool setEnvironment(const char* name, const char* value) {
     return (value != nullptr ? setenv(name, value, 1) : unsetenv(name)) == 0;
-}
-
-bool appendToSearchPath(const char* directory) {
-    const char* old = std::getenv("PATH");
-    if (old == nullptr) return false;
-    std::string value = old;
-    value += searchPathSeparator();
-    value += directory;
-    return setEnvironment("PATH", value.c_str());
 }
 
 std::string currentDirectory() {

@@ -13,7 +13,6 @@
 #include <string>
 #include <vector>
 
-#include "core/Log.h"
 #include "platform/Platform.h"
 
 namespace vok::platform {
@@ -58,11 +57,12 @@ std::int64_t fileSize(std::FILE* file) {
 // GetTempPathA looks at TMP, then TEMP, then the user's profile.
 const char* temporaryDirectoryVariable() { return "TMP"; }
 
-std::FILE* createTempFile(const char* prefix, std::string& name) {
+std::FILE* createTempFile(const char* prefix, std::string& name, TempFileFailure& failure) {
     char dir[2048];
     DWORD n = GetTempPathA(sizeof dir, dir);
     if (n == 0 || n > sizeof dir) {
-        vok::log("GetTempPath failed (%d)\n", static_cast<int>(GetLastError()));
+        failure.noDirectory = true;
+        failure.systemError = static_cast<int>(GetLastError());
         return nullptr;
     }
     // GetTempFileNameA creates a new empty file with a unique number in its
@@ -144,15 +144,6 @@ bool setEnvironment(const char* name, const char* value) {
     // updated; an empty value given to _putenv_s removes the variable.
     if (_putenv_s(name, value != nullptr ? value : "") != 0) return false;
     return SetEnvironmentVariableA(name, value) != 0;
-}
-
-bool appendToSearchPath(const char* directory) {
-    const char* old = std::getenv("PATH");
-    if (old == nullptr) return false;
-    std::string value = old;
-    value += searchPathSeparator();
-    value += directory;
-    return setEnvironment("PATH", value.c_str());
 }
 
 std::string currentDirectory() {

@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "java/VideoPort.h"
 #include "video/AVIVOKTimeLookupTime.h"
 
 namespace vok::video {
@@ -56,14 +57,7 @@ const AVIVOKTimeLookupTime* currentTable();
 // AVIVOKTimeLookupTime::frameForTime); -1 without a table.
 int frameForTime(std::uint32_t t);
 
-// Frame of video n at time t: when the current table is of another video,
-// first loads video n's table beside the same recording, without running
-// the converter.  -1 without a current table, when that load fails, or when
-// no frame is near t.
-int findFrameForRecordingTime(std::uint32_t n, std::uint32_t t);
-
-// Destroys the current table; no table and no current record remain.
-void dropTable();
+// findFrameForRecordingTime and dropTable: java/VideoPort.h.
 
 // Holds the lookup's lock across several calls (the lock is recursive).
 std::unique_lock<std::recursive_mutex> lockLookup();

@@ -1,4 +1,4 @@
-#include "video/VideoPlayback.h"
+#include "java/VideoPort.h"
 
 #include <cmath>
 #include <cstdio>
@@ -8,6 +8,8 @@
 #include "video/FrameLookup.h"
 
 namespace vok::video {
+
+static_assert(kNoPlaybackTime == kNoTime, "the playback's no-time is the lookup's");
 
 std::uint32_t samplePeriodFor(float sampleRate, bool& valid) {
     valid = false;

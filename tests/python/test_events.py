@@ -50,7 +50,7 @@ def test_joined_events_pair_starts_with_ends(recordings):
     end_fix = raw[raw["type"] == vokapi.EFIX]
     assert np.array_equal(np.sort(fix["end_time"].to_numpy()), np.sort(end_fix["endTime"].astype(float)))
     messages = ev[ev["type"] == "message"]
-    assert messages["text"].str.startswith("TRIALID").sum() == 4
+    assert messages["text"].str.startswith("TRIAL_START").sum() == 4
     assert messages["eye"].isna().all() and messages["end_time"].isna().all()
     buttons = ev[ev["type"] == "button"]
     assert (buttons["buttons"] >= 0).all()
@@ -62,7 +62,7 @@ def test_messages_table(recordings):
         m = rec.messages(as_frame=True)
         items = [(item.record.startTime, item.text) for item in rec if item.type == vokapi.MESSAGEEVENT]
     assert list(zip(m["time"].astype(int), m["text"])) == items
-    assert any(t.startswith("TRIALID") for t in m["text"])
+    assert any(t.startswith("TRIAL_START") for t in m["text"])
 
 
 def test_blocks(recordings):

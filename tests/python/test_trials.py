@@ -9,13 +9,13 @@ def test_trials_by_messages(recordings):
     path = recordings.generate("trials", "--seed", "8", "--duration-ms", "6000", "--blocks", "2",
                                "--trials-per-block", "3")
     with vokapi.open(path) as rec:
-        trials = rec.trials(start="TRIALID", end="TRIAL_RESULT")
+        trials = rec.trials(start="TRIAL_START", end="TRIAL_END")
         whole = rec.samples(columns=["time", "position", "left_gaze_x"])
         events = rec.events()
         # Each block start also opens a short trial before its first start message.
         assert len(trials) == 8
         total = 0
-        by_messages = [t for t in trials if t.messages(as_frame=True)["text"].str.startswith("TRIALID").any()]
+        by_messages = [t for t in trials if t.messages(as_frame=True)["text"].str.startswith("TRIAL_START").any()]
         assert len(by_messages) == 6
         for k, t in enumerate(by_messages):
             assert t.header.duration == t.header.end_time - t.header.start_time > 0
@@ -27,8 +27,8 @@ def test_trials_by_messages(recordings):
             total += len(s)
             ev = t.events(as_frame=True)
             msgs = ev[ev["type"] == "message"]["text"].tolist()
-            assert msgs[0] == f"TRIALID {k + 1}"
-            assert msgs[-1].startswith("TRIAL_RESULT")
+            assert msgs[0] == f"TRIAL_START {k + 1}"
+            assert msgs[-1].startswith("TRIAL_END")
             # Events are joined within the trial: every row's record lies inside it.
             assert ev["position"].between(t.first, t.end - 1).all()
             assert set(ev.loc[ev["pair"] == "complete", "position"]) <= set(events["position"])

@@ -60,7 +60,7 @@ DESCRIPTION
 
 EXAMPLES
   vok info session.vok
-  vok info --json --trial-start TRIALID --trial-end TRIAL_RESULT session.vok
+  vok info --json --trial-start TRIAL_START --trial-end TRIAL_END session.vok
   vok info -j 2 data/
 
 EXIT STATUS
@@ -102,7 +102,7 @@ DESCRIPTION
 EXAMPLES
   vok export session.vok > samples.csv
   vok export --table events --format tsv session.vok
-  vok export -o out/ --velocities --trial-start TRIALID session.vok
+  vok export -o out/ --velocities --trial-start TRIAL_START session.vok
   vok export --columns time,left_gaze_x,left_gaze_y --missing NA session.vok
   vok export -l --table events
   vok export -j 2 -o out/ data/

@@ -56,8 +56,8 @@ struct BlockPlan {
     std::uint32_t missingFirst = 1;
     std::uint32_t missingLast = 0;
     std::uint16_t sampleGroups = kSampleGroups;  // of the block start and its samples
-    // The trial messages (empty: "TRIALID <trial>" at the block start and
-    // "TRIAL_RESULT 0" at the last sample) and further messages.
+    // The trial messages (empty: "TRIAL_START <trial>" at the block start and
+    // "TRIAL_END 0" at the last sample) and further messages.
     std::string trialStart, trialEnd;
     std::vector<std::pair<std::uint32_t, std::string>> messages;
 };
@@ -129,7 +129,7 @@ public:
         std::vector<Pending> pending;
         const std::uint32_t lastSample = b.end - kPeriodMs;
         if (b.trialStart.empty())
-            pending.push_back({b.start, [this, &b] { message(b.start, "TRIALID " + std::to_string(b.trial)); }});
+            pending.push_back({b.start, [this, &b] { message(b.start, "TRIAL_START " + std::to_string(b.trial)); }});
         for (const auto& [at, text] : b.messages)
             pending.push_back({at, [this, at = at, &text = text] { message(at, text); }});
         for (const PhasePlan& ph : b.phases) {
@@ -145,7 +145,7 @@ public:
             if (ph.writeEnd) pending.push_back({ph.last, [this, &ph] { phaseEnd(ph, ph.last); }});
         }
         if (b.trialEnd.empty())
-            pending.push_back({lastSample, [this, lastSample] { message(lastSample, "TRIAL_RESULT 0"); }});
+            pending.push_back({lastSample, [this, lastSample] { message(lastSample, "TRIAL_END 0"); }});
         else
             pending.push_back({lastSample, [this, lastSample, &b] { message(lastSample, b.trialEnd); }});
         std::stable_sort(pending.begin(), pending.end(),

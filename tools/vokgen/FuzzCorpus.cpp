@@ -202,7 +202,7 @@ std::vector<HeavyRecording> heavyRecordings(std::size_t targetBytes) {
         VokWriter w;
         head(w);
         for (std::uint32_t t = 1001; w.size() < targetBytes; ++t)
-            w.message(t, t % 2 != 0 ? "TRIALID" : "TRIAL_RESULT");
+            w.message(t, t % 2 != 0 ? "TRIAL_START" : "TRIAL_END");
         w.endOfRecords();
         all.push_back({"messages only", w.bytes()});
     }
@@ -242,8 +242,8 @@ std::vector<FuzzSeed> fuzzCorpus() {
 
         Bytes script;
         script.push_back(op(NavOp::SetIdentifiers));
-        appendText(script, "TRIALID");
-        appendText(script, "TRIAL_RESULT");
+        appendText(script, "TRIAL_START");
+        appendText(script, "TRIAL_END");
         for (NavOp o : {NavOp::NextTrial, NavOp::TrialHeader, NavOp::SetBookmark, NavOp::NextTrial})
             script.push_back(op(o));
         script.push_back(op(NavOp::Step));

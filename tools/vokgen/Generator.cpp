@@ -247,7 +247,7 @@ void addPhaseEvents(std::vector<Pending>& out, std::uint32_t& seq, Rng& rng, con
     add(endType, ph.end, s);
 }
 
-const char* const kMessageWords[] = {"SYNCTIME", "DISPLAY ON", "FIXATION_CROSS", "RESPONSE_WINDOW"};
+const char* const kMessageWords[] = {"STIMULUS_ON", "DISPLAY ON", "FIXATION_CROSS", "RESPONSE_WINDOW"};
 
 std::string formatted(const char* fmt, long long v) {
     char buf[64];
@@ -382,8 +382,8 @@ GenResult generateRecording(const GenOptions& o) {
                 static_cast<std::uint32_t>(static_cast<std::uint64_t>(span) * (t + 1) / o.trialsPerBlock) - 1;
             const std::uint32_t margin = std::min<std::uint32_t>(20, (z - a) / 4);
             ++trialNumber;
-            addMessage(a + margin, formatted("TRIALID %lld", trialNumber));
-            addMessage(z - margin, formatted("TRIAL_RESULT %lld", trialNumber));
+            addMessage(a + margin, formatted("TRIAL_START %lld", trialNumber));
+            addMessage(z - margin, formatted("TRIAL_END %lld", trialNumber));
         }
         if (o.messages) {
             const std::uint32_t count = span / 2000 + (span >= 500 ? 1 : 0);

@@ -442,7 +442,7 @@ struct GenOptions {
     bool blinks = true;
     bool eventBlocks = true;            // STARTEVENTS / ENDEVENTS beside the sample blocks
     bool messages = true;               // messages at random times
-    int trialsPerBlock = 1;             // "TRIALID n" / "TRIAL_RESULT n" pairs; 0 none
+    int trialsPerBlock = 1;             // "TRIAL_START n" / "TRIAL_END n" pairs; 0 none
     int buttonPresses = -1;             // press+release pairs; -1: about one per 5 s
     int inputChanges = -1;              // input events; -1: about one per 5 s
     bool gaps = false;                  // leave out runs of samples now and then

@@ -80,7 +80,7 @@ int main(int argc, char** argv) {
         ->capture_default_str();
     gen->add_option("--pause-ms", o.pauseMs, "Pause between blocks, ms (0: 500 to 3000 at random)")
         ->capture_default_str();
-    gen->add_option("--trials-per-block", o.trialsPerBlock, "TRIALID / TRIAL_RESULT message pairs per block")
+    gen->add_option("--trials-per-block", o.trialsPerBlock, "TRIAL_START / TRIAL_END message pairs per block")
         ->check(CLI::Range(0, 100000))
         ->capture_default_str();
     gen->add_option("--buttons", o.buttonPresses, "Button presses over all blocks (-1: about one per 5 s)")

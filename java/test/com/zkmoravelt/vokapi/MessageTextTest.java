@@ -39,17 +39,17 @@ class MessageTextTest {
     void utf8TextsKeepEveryCharacter() throws IOException {
         List<String> texts = messages("utf8.vok");
         assertEquals("Gr\u00fc\u00dfe \u65e5\u672c \ud83d\ude00", texts.get(1));
-        assertEquals("TRIALID \u00c4 1", texts.get(2));
+        assertEquals("TRIAL_START \u00c4 1", texts.get(2));
     }
 
     @Test
     void utf8TrialIdentifiers() throws IOException {
         try (VOK vok = VOK.open(Fixtures.path("utf8.vok"))) {
             // The block opens a trial, each start message another.
-            vok.setTrialIdentifiers("TRIALID \u00c4", "TRIAL_RESULT \u00c4");
+            vok.setTrialIdentifiers("TRIAL_START \u00c4", "TRIAL_END \u00c4");
             assertEquals(3, vok.getTrialCount());
             assertEquals(1003, vok.jumpToTrial(1).getStartTime());
-            vok.setTrialIdentifiers("TRIALID \u00c5", null);
+            vok.setTrialIdentifiers("TRIAL_START \u00c5", null);
             assertEquals(1, vok.getTrialCount(), "an identifier that matches nothing: the block alone");
         }
     }

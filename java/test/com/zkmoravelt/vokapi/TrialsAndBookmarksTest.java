@@ -14,11 +14,11 @@ import org.junit.jupiter.api.Test;
 
 /**
  * Trials and bookmarks through the native methods, on the generated walk
- * recording: two recording blocks with two "TRIALID n" / "TRIAL_RESULT n"
+ * recording: two recording blocks with two "TRIAL_START n" / "TRIAL_END n"
  * trials each.
  */
 class TrialsAndBookmarksTest {
-    /** Times of the recording starts and of the TRIALID messages, walked in Java. */
+    /** Times of the recording starts and of the TRIAL_START messages, walked in Java. */
     private static final class Marks {
         final List<Long> blockStarts = new ArrayList<>();
         final List<Long> trialIds = new ArrayList<>();
@@ -30,7 +30,7 @@ class TrialsAndBookmarksTest {
             for (Item item : vok.items()) {
                 if (item instanceof RecordingInfo && ((RecordingInfo) item).isStart()) {
                     m.blockStarts.add(((RecordingInfo) item).getTime());
-                } else if (item instanceof Event && ((Event) item).getMessage().startsWith("TRIALID")) {
+                } else if (item instanceof Event && ((Event) item).getMessage().startsWith("TRIAL_START")) {
                     m.trialIds.add(((Event) item).getStartTime());
                 }
             }
@@ -82,7 +82,7 @@ class TrialsAndBookmarksTest {
         Marks m = marks();
         assertEquals(4, m.trialIds.size());
         try (VOK vok = VOK.open(Fixtures.path("walk.vok"))) {
-            assertEquals(0, vok.setTrialIdentifiers("TRIALID", "TRIAL_RESULT"));
+            assertEquals(0, vok.setTrialIdentifiers("TRIAL_START", "TRIAL_END"));
             int count = vok.getTrialCount();
             assertTrue(count > 2, "trials begin at the messages, not only at the blocks: " + count);
             int messageTrials = 0;
@@ -94,7 +94,7 @@ class TrialsAndBookmarksTest {
                 vok.getFloatData(first, type);
                 if (first instanceof Event) {
                     Event e = (Event) first;
-                    assertTrue(e.getMessage().startsWith("TRIALID "), e.getMessage());
+                    assertTrue(e.getMessage().startsWith("TRIAL_START "), e.getMessage());
                     assertEquals(e.getStartTime(), t.getStartTime());
                     assertTrue(m.trialIds.contains(t.getStartTime()));
                     ++messageTrials;

@@ -1,3 +1,7 @@
+// What the Java binding takes from the video frame lookup, declared here on
+// the binding's side and implemented by the video layer (src/video), which
+// builds on it: the binding never includes the video layer.
+//
 // The video state of one open recording in the Java binding: as playback
 // passes the frames of the recorded video, a frame message
 // "!V VFRAME <frame> <base><video>.avi" is prepared for insertion into the
@@ -15,23 +19,16 @@
 #include <cstdint>
 #include <string>
 
-#include "video/AVIVOKTimeLookupTime.h"
+#include "core/LStringBuffer.h"
 #include "vokapi.h"
 
 namespace vok::video {
 
-// The frame message's text buffer, laid out as an LString so that
-// Event.message can point at it: a length and room for 497 characters and
-// the NUL.
-struct FrameMessageText {
-    static constexpr int kCapacity = 498;
-    std::int16_t length = 0;
-    char text[kCapacity] = {};
+// The frame message's text buffer: room for 497 characters and the NUL.
+using FrameMessageText = LStringBuffer<498>;
 
-    LString* asLString() { return reinterpret_cast<LString*>(this); }
-};
-static_assert(offsetof(FrameMessageText, text) == offsetof(LString, c),
-              "FrameMessageText must look like an LString");
+// A time the playback has not seen yet (the lookup's kNoTime).
+inline constexpr std::uint32_t kNoPlaybackTime = 0xFFFFFFFFu;
 
 struct VideoPlayback {
     VideoPlayback() = default;
@@ -48,9 +45,9 @@ struct VideoPlayback {
     bool frameMessageDelivered = true;
     bool serveFrameMessage = false;
     std::uint32_t frameMessageBuilt = 0;
-    std::uint32_t lastItemTime = kNoTime;   // ms; kNoTime: none yet
+    std::uint32_t lastItemTime = kNoPlaybackTime;   // ms; none yet
     std::uint32_t samplePeriod = 0;         // ms
-    std::uint32_t nextFrameTime = kNoTime;  // ms, less the sample period
+    std::uint32_t nextFrameTime = kNoPlaybackTime;  // ms, less the sample period
     std::uint32_t videoNumber = 0;          // recording block being played
 
     // Forgets the pending message (a jump, or a message already delivered).
@@ -77,5 +74,14 @@ void startVideoLookup(VideoPlayback& playback, float sampleRate);
 // the next frame's time has been reached since the last item, and moves to
 // the frame that follows the item.
 void frameStep(VideoPlayback& playback, std::uint32_t itemTime);
+
+// Frame of video n at time t: when the current table is of another video,
+// first loads video n's table beside the same recording, without running
+// the converter.  -1 without a current table, when that load fails, or when
+// no frame is near t.
+int findFrameForRecordingTime(std::uint32_t n, std::uint32_t t);
+
+// Destroys the current table; no table and no current record remain.
+void dropTable();
 
 }  // namespace vok::video
