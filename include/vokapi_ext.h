@@ -158,6 +158,85 @@ VOKAPI_EXPORT int vokext_rewind(VOKFile* file);
 VOKAPI_EXPORT int vokext_get_trial_range(VOKFile* file, int trial, uint32_t* first, uint32_t* end);
 
 /* ------------------------------------------------------------------------ */
+/* Regular time grid                                                        */
+/* ------------------------------------------------------------------------ */
+
+/** A tracker samples at the fixed steps of its block's rate (250, 500, 1000
+ *  and 2000 Hz: every 4, 2, 1 and 0.5 ms).  Analyses and archives want the
+ *  samples on that grid, one row per step from the first sample to the
+ *  last, with empty rows where a sample is missing (lost, left out as
+ *  unreadable, or never recorded).  The planner below cuts the samples of a
+ *  recording into segments, each one regular grid, and tells each sample's
+ *  row; the caller writes empty rows wherever no sample lands.
+ *
+ *  Grid modes (vokext_grid_plan(), vokext_grid_rows()): */
+/** One segment per recording block with samples: from its first sample to
+ *  its last.  A block begins at a RECORDING_INFO item that starts one (the
+ *  samples and events starts of one block may be two items: a start that
+ *  follows a start at the same rate continues the block) and ends at one
+ *  that ends one.  Samples outside every block are on no grid. */
+#define VOKEXT_GRID_BLOCKS 0
+/** Consecutive blocks at one rate share one segment, with the empty rows of
+ *  the time between them, when the later block's samples lie on the
+ *  earlier one's grid (within a quarter of a millisecond) and the gap adds
+ *  at most 10000 + 4 x (samples placed so far) empty rows; otherwise, and at
+ *  a change of rate, a new segment begins.  Samples outside every block
+ *  (consistency level 0 keeps them) continue the segment they follow. */
+#define VOKEXT_GRID_CONTINUOUS 1
+
+/** One regular grid: row r (0-based, within the segment) stands at time
+ *  firstTimeMs + r * stepMs.  Rows are also counted over all segments in
+ *  plan order: the segment's row r is overall row firstRow + r. */
+typedef struct VOKEXT_GridSegment {
+    double firstTimeMs;      /**< time of row 0, as the walk serves sample
+                                  times (time offset fixup applied) */
+    double stepMs;           /**< 1000 / rate */
+    uint64_t firstRow;       /**< overall row of the segment's row 0 */
+    uint64_t rows;           /**< rows from the first sample to the last, both included */
+    uint64_t firstKey;       /**< internal time key of row 0, in half milliseconds */
+    float rate;              /**< samples per second */
+    uint32_t firstBlockPosition; /**< item position of the RECORDING_INFO
+                                      that began the first sample's block */
+    uint32_t lastBlockPosition;  /**< the same for the last sample's block */
+    uint32_t firstPosition;  /**< item position of the first sample */
+    uint32_t endPosition;    /**< one past the item position of the last sample */
+    uint32_t samples;        /**< samples that land on a row of the segment */
+} VOKEXT_GridSegment;
+
+/** Cuts the samples of the recording into grid segments from the item index
+ *  alone (no record is read; the cursor does not move) and writes the first
+ *  `capacity` of them to segments (which may be NULL when capacity is 0).
+ *  A sample lands on the row nearest its time; a sample whose row is taken
+ *  already (samples closer together than the rate's step) lands on none,
+ *  and neither does one whose block has no usable rate.
+ *  @return the number of segments (call again with more room when it
+ *  exceeds capacity), or -1 for a NULL handle, an unknown mode, or
+ *  segments NULL with capacity > 0 */
+VOKAPI_EXPORT int64_t vokext_grid_plan(VOKFile* file, uint32_t mode, VOKEXT_GridSegment* segments,
+                                       uint32_t capacity);
+
+/** Where vokext_grid_rows() stands: zero it before the first call of a walk
+ *  and keep it between calls. */
+typedef struct VOKEXT_GridCursor {
+    uint32_t segment;   /**< segment of the last sample placed */
+    uint32_t lastPosition;
+    int64_t lastRow;    /**< overall row of the last sample placed; -1 none */
+    uint64_t unplaced;  /**< samples given that landed on no row */
+    uint32_t started;   /**< set by the first call */
+} VOKEXT_GridCursor;
+
+/** The overall rows of samples at item positions positions[0 .. n-1] (as
+ *  VOKEXT_SampleColumns.position reports them), given in walk order over
+ *  one or more calls: rows[i] receives the row, or -1 for a sample on no
+ *  row (which also counts in cursor->unplaced).  segments and count are
+ *  what vokext_grid_plan() gave for the same mode.  Rows only increase.
+ *  @return 0, or -1 for NULL arguments (with n > 0), a position that is not
+ *  a sample of the index, or positions out of walk order */
+VOKAPI_EXPORT int vokext_grid_rows(VOKFile* file, const VOKEXT_GridSegment* segments, uint32_t count,
+                                   VOKEXT_GridCursor* cursor, const uint32_t* positions, size_t n,
+                                   int64_t* rows);
+
+/* ------------------------------------------------------------------------ */
 /* Derived measures over many samples                                       */
 /* ------------------------------------------------------------------------ */
 
