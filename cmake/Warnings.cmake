@@ -12,6 +12,15 @@ function(vokapi_warnings target)
       -ffp-contract=off -fno-fast-math
       $<$<BOOL:${VOKAPI_WERROR}>:-Werror>)
   endif()
+  if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU" AND CMAKE_CXX_COMPILER_VERSION VERSION_LESS 13)
+    # GCC 12 at -O3 reports out-of-bounds, overlapping and over-long copies
+    # inside the standard library's own inlined string concatenation and
+    # vector insert, which do none of these; the other build types keep the
+    # checks.
+    target_compile_options(${target} PRIVATE
+      $<$<AND:$<CONFIG:Release>,$<COMPILE_LANGUAGE:CXX>>:-Wno-array-bounds -Wno-restrict -Wno-stringop-overread
+      -Wno-stringop-overflow>)
+  endif()
   if(VOKAPI_FUZZ AND CMAKE_CXX_COMPILER_ID MATCHES "Clang")
     # Coverage for the fuzzer in every target, and the sanitizers it runs with.
     target_compile_options(${target} PRIVATE -fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=all)

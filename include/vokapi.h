@@ -388,6 +388,11 @@ VOKAPI_EXPORT RecordingInfo* vok_get_recording(FloatData* data);
  *                         display pixels
  *  Degenerate geometry (zero sizes or distances, impossible triangles) is
  *  accepted; vok_calculate_ppd() then gives 1e8 or undefined values.
+ *  The two-distance model finds the edges' angles and depths with the
+ *  platform's acos, cos and sin, so its mapping may differ in the last bits
+ *  between platforms' maths libraries; the single-distance model and the
+ *  pixel rectangle use only basic arithmetic and give the same bits
+ *  everywhere.
  *  @return 0 */
 VOKAPI_EXPORT int vok_compute_physical_setup(float distance, float distance_bottom, float phys_left,
                                              float phys_top, float phys_right, float phys_bottom,
@@ -408,6 +413,9 @@ VOKAPI_EXPORT int vok_compute_physical_setup(float distance, float distance_bott
  *                 still receives 1e8), for a result too large to round, and
  *                 when a probe gives less than 1.0, which also empties that
  *                 eye's history.
+ *  The probe angles come from the platform's acos: a result that lies
+ *  right on a rounding boundary of its one decimal may come out 0.1 apart
+ *  between platforms' maths libraries.
  *  Library-wide history, updated under a lock: calls from several threads
  *  are safe, but share the history. */
 VOKAPI_EXPORT void vok_calculate_ppd(float x_extent, float y_extent, Sample* sample, int eye,

@@ -2,6 +2,8 @@
 # Cross-builds vokapi for Windows x86-64 with MinGW-w64 into build-win/ (or
 # $VOKAPI_WIN_BUILD_DIR) and runs its tests under Wine.  Installs the cross
 # compilers, the MinGW zlib, Wine and the GoogleTest sources when missing.
+# The build type is $VOKAPI_WIN_BUILD_TYPE, by default Release: the
+# configuration users ship.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine64 googletest
@@ -23,7 +25,7 @@ wineserver=$(find_wine_program wineserver wineserver64)
 
 build=${VOKAPI_WIN_BUILD_DIR:-build-win}
 cmake -S . -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
-  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVOKAPI_WERROR=ON -DVOKAPI_BUILD_BENCH=OFF >/dev/null
+  -DCMAKE_BUILD_TYPE="${VOKAPI_WIN_BUILD_TYPE:-Release}" -DVOKAPI_WERROR=ON -DVOKAPI_BUILD_BENCH=OFF >/dev/null
 cmake --build "$build"
 
 # A Wine prefix of the build's own, and one server kept running for all

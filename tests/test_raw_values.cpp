@@ -3,7 +3,6 @@
 // that cannot be unpacked.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <climits>
 #include <cmath>
 #include <cstring>
@@ -197,19 +196,26 @@ TEST(RawValues, RawPupilInTheHeaderLayoutIsTheWindowCentrePlusTheOffset) {
 }
 
 TEST(RawValues, HeaderOffsetIsAddedInDouble) {
-    // Every offset: the centre and quotient in double, the sum rounded once.
+    // Every offset: the sum is rounded once, so x is the float nearest to the
+    // exact centre + offset / 250.  The centre is 52 * 4 + 177 / 2 = 296.5.
+    // x * 250 and the exact value times 250 are exact in double, so the
+    // error is measured exactly; no value lies halfway between two floats.
     Sample s = header();
     s.input = 0x1234;
     const RawSetup setup{0.0f, 177, 190};
-    const float cx = static_cast<float>((0x1234 & 0x1FF) * 4) + 177.0f * 0.5f;
+    const double cx = 296.5;
     int differsFromFloatSum = 0;
     for (int offset = -32768; offset <= 32767; ++offset) {
         s.headData[0] = static_cast<std::int16_t>(offset);
         const float x = uncorrectedRawPupil(&s, 0, setup)[0];
-        ASSERT_EQ(x, static_cast<float>(static_cast<double>(cx) + offset / 250.0)) << offset;
-        if (x != cx + static_cast<float>(offset) / 250.0f) ++differsFromFloatSum;
+        const double error = static_cast<double>(x) * 250 - (cx * 250 + offset);  // x - exact, times 250
+        const double up = static_cast<double>(std::nextafter(x, kInf)) - x;
+        const double down = static_cast<double>(x) - std::nextafter(x, -kInf);
+        ASSERT_LT(error, down * 125) << offset;
+        ASSERT_GT(error, -up * 125) << offset;
+        if (x != static_cast<float>(cx) + static_cast<float>(offset) / 250.0f) ++differsFromFloatSum;
     }
-    EXPECT_GT(differsFromFloatSum, 0);  // the width of the steps is observable
+    EXPECT_GT(differsFromFloatSum, 0);  // a sum rounded twice would show
 }
 
 TEST(RawValues, RawCrUsesHeadRefAndGazeYInThePackedLayout) {
@@ -366,43 +372,15 @@ TEST(RawValues, SecondCrOnlyInThePackedLayout) {
 // ---------------------------------------------------------------------------
 // Overlap correction
 
-// The enlarged CR disc and the centroid, written out step by step.
-struct Discs {
-    float rc, enlarged, total;
-    RawPoint centroid;
-};
+// Values of the overlap correction computed once in double precision from
+// the disc geometry; the single-precision steps stay within 1e-4 pixel of
+// them.  With a CR area of 20 and the margin 3, the enlarged CR disc has the
+// radius rc = sqrt(20 / 3.14159) + 3 = 5.5231336 and the area 95.834217.
+constexpr float kPixelTolerance = 1e-4f;
 
-Discs discs(RawPoint p, float a, RawPoint r, int crArea) {
-    Discs d{};
-    d.rc = static_cast<float>(std::sqrt(static_cast<double>(crArea) / 3.14159)) + 3.0f;
-    d.enlarged = static_cast<float>(static_cast<double>(d.rc * d.rc) * 3.14159);
-    d.total = a + d.enlarged;
-    d.centroid = {(a * p[0] + r[0] * d.enlarged) / d.total, (a * p[1] + r[1] * d.enlarged) / d.total};
-    return d;
-}
-
-// The correction with every step in its stated width, for comparison.
-OverlapCorrection expectedCorrection(RawPoint p, int pupilArea, RawPoint r, int crArea, int passes) {
-    const float a = static_cast<float>(static_cast<std::uint32_t>(pupilArea));
-    const Discs d = discs(p, a, r, crArea);
-    auto weight = [&](RawPoint q, float b) {
-        const float rp = static_cast<float>(std::sqrt(static_cast<double>(b) / 3.14159));
-        const float dist = static_cast<float>(
-            std::hypot(static_cast<double>(q[0] - r[0]), static_cast<double>(q[1] - r[1])));
-        const float reach = rp - (dist - d.rc);
-        return static_cast<float>(static_cast<double>(reach) * 0.5 / static_cast<double>(d.rc));
-    };
-    float w = weight(p, a);
-    if (w < 0) return {p, static_cast<std::uint32_t>(pupilArea)};
-    w = std::min(w, 1.0f);
-    RawPoint q{(1 - w) * p[0] + w * d.centroid[0], (1 - w) * p[1] + w * d.centroid[1]};
-    float b = (1 - w) * a + w * d.total;
-    for (int i = 0; i < passes - 1 && w > 0; ++i) {
-        w = std::clamp(weight(q, b), 0.0f, 1.0f);
-        q = {(1 - w) * p[0] + w * d.centroid[0], (1 - w) * p[1] + w * d.centroid[1]};
-        b = (1 - w) * a + w * d.total;
-    }
-    return {q, static_cast<std::uint32_t>(b)};
+void expectPoint(const RawPoint& actual, double x, double y) {
+    EXPECT_NEAR(actual[0], x, kPixelTolerance);
+    EXPECT_NEAR(actual[1], y, kPixelTolerance);
 }
 
 TEST(OverlapCorrection, DiscClearOfThePupilChangesNothing) {
@@ -413,30 +391,41 @@ TEST(OverlapCorrection, DiscClearOfThePupilChangesNothing) {
 }
 
 TEST(OverlapCorrection, CentredCrMovesThePupilToTheCentroid) {
-    for (const RawPoint& r : {RawPoint{50.25f, 60.5f}, RawPoint{52.0f, 60.75f}}) {
-        const RawPoint p{50.25f, 60.5f};
-        const OverlapCorrection c = correctPupilOverlap(p, 10000, r, 20);
-        const Discs d = discs(p, 10000.0f, r, 20);
-        EXPECT_EQ(c.pupil, d.centroid);
-        EXPECT_EQ(c.area, static_cast<std::uint32_t>(d.total));
-    }
+    // A pupil of area 10000 (radius 56.4) around the enlarged CR disc: the
+    // weight clamps to 1 and the pupil moves to the centroid of both discs,
+    // by 95.834217 / 10095.834217 = 0.0094924 of the way to the CR; the area
+    // becomes the sum, 10095.83.
+    const RawPoint p{50.25f, 60.5f};
+    const OverlapCorrection same = correctPupilOverlap(p, 10000, p, 20);
+    expectPoint(same.pupil, 50.25, 60.5);
+    EXPECT_EQ(same.area, 10095u);
+    const OverlapCorrection near = correctPupilOverlap(p, 10000, RawPoint{52.0f, 60.75f}, 20);
+    expectPoint(near.pupil, 50.26661179, 60.50237311);
+    EXPECT_EQ(near.area, 10095u);
 }
 
 TEST(OverlapCorrection, PartialOverlapRefinesTheWeight) {
     const RawPoint p{50.0f, 60.0f};
     const RawPoint r{62.0f, 61.0f};
-    for (int passes : {1, 2, 5}) {
-        SCOPED_TRACE(passes);
-        const OverlapCorrection c = correctPupilOverlap(p, 314, r, 20, 3.0f, passes);
-        const OverlapCorrection e = expectedCorrection(p, 314, r, 20, passes);
-        EXPECT_EQ(c.pupil, e.pupil);
+    // The centroid of both discs is (52.806039, 60.233837), their total area
+    // 409.834.  The first weight is 0.3149; each refinement, taken from the
+    // moved pupil, raises it (0.4377, 0.4851, 0.5033, 0.5103), always moving
+    // from the original pupil towards the centroid.
+    struct Case {
+        int passes;
+        double x, y;
+        std::uint32_t area;
+    };
+    const Case cases[] = {{1, 50.88375835, 60.07364653, 344},  // area 344.18
+                          {2, 51.22829269, 60.10235772, 355},  // 355.95
+                          {5, 51.43183354, 60.11931946, 362}};  // 362.90
+    for (const Case& e : cases) {
+        SCOPED_TRACE(e.passes);
+        const OverlapCorrection c = correctPupilOverlap(p, 314, r, 20, 3.0f, e.passes);
+        expectPoint(c.pupil, e.x, e.y);
         EXPECT_EQ(c.area, e.area);
-        // Part of the way from the pupil towards the centroid.
-        const Discs d = discs(p, 314.0f, r, 20);
-        EXPECT_GT(c.pupil[0], p[0]);
-        EXPECT_LT(c.pupil[0], d.centroid[0]);
     }
-    EXPECT_NE(correctPupilOverlap(p, 314, r, 20, 3.0f, 1).pupil, correctPupilOverlap(p, 314, r, 20).pupil);
+    EXPECT_EQ(correctPupilOverlap(p, 314, r, 20).pupil, correctPupilOverlap(p, 314, r, 20, 3.0f, 5).pupil);
 }
 
 TEST(OverlapCorrection, MissingInputsChangeNothing) {
@@ -469,9 +458,10 @@ TEST(OverlapCorrection, NegativePupilAreaIsReadModulo2To32) {
     // corrected area 2^32 has no 32-bit value.
     const RawPoint p{50.0f, 60.0f};
     const RawPoint r{51.0f, 60.0f};
+    // The CR's share of the centroid, 95.8 / 2^32, is below float
+    // resolution: the pupil stays where it is.
     const OverlapCorrection c = correctPupilOverlap(p, -1, r, 20);
-    const Discs d = discs(p, 4294967295.0f, r, 20);
-    EXPECT_EQ(c.pupil, d.centroid);
+    EXPECT_EQ(c.pupil, p);
     EXPECT_EQ(c.area, 0u);
     // Without a CR the area is passed on as read.
     EXPECT_EQ(correctPupilOverlap(p, -5, r, 0).area, 4294967291u);
@@ -485,8 +475,9 @@ TEST(PupilMinusCr, WithoutCrTheMissingMarkerEntersTheDifference) {
     s.headData[0] = 125;
     s.headData[1] = -250;
     s.headData[5] = 0;
-    EXPECT_EQ(pupilMinusCr(&s, 0, RawSetup{}),
-              (RawPoint{88.5f - 1.02f * kMissing, 94.0f - 1.02f * kMissing}));
+    // 1.02 * 1e8 is the float 102000000; 88.5 and 94 less that round to
+    // floats 8 apart.
+    EXPECT_EQ(pupilMinusCr(&s, 0, RawSetup{}), (RawPoint{-101999912.0f, -101999904.0f}));
 }
 
 TEST(PupilMinusCr, CrClearOfThePupil) {
@@ -495,8 +486,9 @@ TEST(PupilMinusCr, CrClearOfThePupil) {
     s.headData[2] = -2500;  // CR (78, 95)
     s.headData[4] = 314;
     s.headData[5] = 28;
-    const float k = 1.02f;
-    EXPECT_EQ(pupilMinusCr(&s, 1, RawSetup{}), (RawPoint{98.0f - k * 78.0f, 95.0f - k * 95.0f}));
+    // 98 - 1.02 * 78 = 18.44 and 95 - 1.02 * 95 = -1.9, with 1.02 as the
+    // float 1.0199999809 and each step rounded to float.
+    EXPECT_EQ(pupilMinusCr(&s, 1, RawSetup{}), (RawPoint{18.4400024f, -1.90000153f}));
 }
 
 TEST(PupilMinusCr, CrOnThePupilUsesTheCentroid) {
@@ -504,12 +496,10 @@ TEST(PupilMinusCr, CrOnThePupilUsesTheCentroid) {
     s.headData[4] = 10000;
     s.headData[5] = 20;
     s.headData[2] = 250;  // CR one pixel right of the pupil at (88, 95)
-    const RawPoint p{88.0f, 95.0f};
-    const RawPoint r{89.0f, 95.0f};
-    const Discs d = discs(p, 10000.0f, r, 20);
-    const float k = 1.02f;
-    EXPECT_EQ(pupilMinusCr(&s, 0, RawSetup{}),
-              (RawPoint{d.centroid[0] - k * r[0], d.centroid[1] - k * r[1]}));
+    // The pupil moves 0.0094924 towards the CR (as in
+    // CentredCrMovesThePupilToTheCentroid): 88.0094924 - 1.02 * 89 and
+    // 95 - 1.02 * 95.
+    expectPoint(pupilMinusCr(&s, 0, RawSetup{}), -2.77050755, -1.9);
 }
 
 TEST(PupilMinusCr, PackedLayoutCombinesBothUnpackings) {
@@ -522,12 +512,13 @@ TEST(PupilMinusCr, PackedLayoutCombinesBothUnpackings) {
     s.gazeY[1] = 0.0f;
     s.resolutionY = 20.0f;
     const RawSetup setup = scale(1.0f);
+    // Whole parts 1700 and 1600 sixteenths, fractions 11 and 12 of the word
+    // 32700: (27200 + 11) / 256 and (25600 + 12) / 256 for both.
     const RawPoint p = uncorrectedRawPupil(&s, 1, setup);
-    const RawPoint r = uncorrectedRawCr(&s, 1, setup);
-    ASSERT_EQ(p, r);
-    const Discs d = discs(p, 10000.0f, r, 20);
-    const float k = 1.02f;
-    EXPECT_EQ(pupilMinusCr(&s, 1, setup), (RawPoint{d.centroid[0] - k * r[0], d.centroid[1] - k * r[1]}));
+    EXPECT_EQ(p, (RawPoint{106.29296875f, 100.046875f}));
+    EXPECT_EQ(uncorrectedRawCr(&s, 1, setup), p);
+    // The CR is centred on the pupil, which stays put: P - 1.02 P.
+    expectPoint(pupilMinusCr(&s, 1, setup), -2.12585938, -2.0009375);
 }
 
 // ---------------------------------------------------------------------------

@@ -1,9 +1,11 @@
 // Sample velocities: neighbour offsets, the classic and the rate-scaled
 // formulas at each rate band, the three resolution sources, gaps and the
-// edges of the window.  Expected values are written out step by step in the
-// same f32/double precision, or derived by hand.
+// edges of the window.  Windows move along polynomials whose velocity
+// estimates are worked out by hand below; values that single-precision
+// rounding fixes are written as literal numbers.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdint>
@@ -22,39 +24,76 @@ constexpr unsigned kBothEyes = VOK_SAMPLE_LEFT | VOK_SAMPLE_RIGHT;
 constexpr unsigned kAllGroups = VOK_SAMPLE_PUPILXY | VOK_SAMPLE_HEADREF | VOK_SAMPLE_GAZE |
                                 VOK_SAMPLE_RESOLUTION | VOK_SAMPLE_PUPILSIZE |
                                 VOK_SAMPLE_IS_SAMPLE;
-constexpr float kResX = 37.5f;
-constexpr float kResY = 35.25f;
+// The samples' own resolution.
+constexpr float kResX = 8.0f;
+constexpr float kResY = 32.0f;
+// The head-referenced resolution at the centre position (3000, -4000) of
+// every window below, by hand: (3000² + 4000² + 15000²) / √(4000² + 15000²)
+// / 57.2958 across, and with √(3000² + 15000²) down.
+constexpr double kHeadResX = 281.066250;
+constexpr double kHeadResY = 285.239254;
 
 using Pair = float[2];
 using Series = std::array<float, 39>;
 
-// Sample number i of a recording in which every position moves along its
-// own curve, so each group and eye has its own velocities.
-Sample movingSample(int i, unsigned eyes) {
+// Every position is base + m * p(t), t being the sample's distance from the
+// window's centre sample, with p(t) = v t + q t² + r t³ and a multiplier m of
+// its own for each field and eye, so that reading a wrong one shows.
+struct Poly {
+    float v, q, r;
+    float at(int t) const {
+        const float ft = static_cast<float>(t);
+        return v * ft + q * ft * ft + r * ft * ft * ft;
+    }
+};
+// Estimates of the classic forms, in position units per sample, for p:
+// the four-neighbour one ((p1 - (p-1 + p-2)) + p2) / 6 = v + 3r, the central
+// difference (p1 - p-1) / 2 = v + r, the one-sided differences p1 - p0 =
+// v + q + r and p0 - p-1 = v - q + r.  All distinct for this p.
+constexpr Poly kCubic{4.0f, 1.0f, 1.0f};
+constexpr double kFourNeighbour = 7.0;
+constexpr double kCentral = 5.0;
+constexpr double kForward = 6.0;
+constexpr double kBackward = 4.0;
+
+struct Field {
+    Pair Sample::*pos;
+    float base;
+    float m[2];  // per eye
+};
+constexpr Field kFields[] = {
+    {&Sample::gazeX, 640.0f, {1.0f, 2.0f}},      {&Sample::gazeY, 512.0f, {-3.0f, 5.0f}},
+    {&Sample::headRefX, 3000.0f, {4.0f, -6.0f}}, {&Sample::headRefY, -4000.0f, {7.0f, 3.0f}},
+    {&Sample::pupilX, 100.0f, {-2.0f, 9.0f}},    {&Sample::pupilY, -50.0f, {6.0f, -5.0f}},
+};
+
+double multiplier(Pair Sample::*pos, int eye) {
+    for (const Field& f : kFields) {
+        if (f.pos == pos) return f.m[eye];
+    }
+    return 0.0;
+}
+
+Sample sampleAt(int t, Poly p, unsigned eyes) {
     Sample s{};
     s.flags = static_cast<std::uint16_t>(eyes | kAllGroups);
-    const float fi = static_cast<float>(i);
-    for (int e = 0; e < 2; ++e) {
-        const float fe = static_cast<float>(e);
-        s.gazeX[e] = 100.0f + 3.25f * fi + 0.125f * fi * fi + 7.0f * fe;
-        s.gazeY[e] = 400.0f - 1.5f * fi + 0.0625f * fi * fi - 3.0f * fe * fi;
-        s.headRefX[e] = 2000.0f + 41.0f * fi + 0.5f * fi * fi + 11.0f * fe;
-        s.headRefY[e] = -1500.0f + 25.0f * fi - 0.25f * fi * fi;
-        s.pupilX[e] = 300.0f + 0.75f * fi * fi + 5.0f * fe * fi;
-        s.pupilY[e] = -200.0f + 2.5f * fi;
-        s.pupilSize[e] = 800.0f;
+    for (const Field& f : kFields) {
+        for (int e = 0; e < 2; ++e) (s.*f.pos)[e] = f.base + f.m[e] * p.at(t);
     }
+    s.pupilSize[0] = s.pupilSize[1] = 800.0f;
     s.resolutionX = kResX;
     s.resolutionY = kResY;
     return s;
 }
 
-void buildWindow(SampleWindow& w, std::uint64_t firstKey, std::uint64_t step, int n,
-                 unsigned eyes = kBothEyes) {
+// n samples at keys firstKey, firstKey + step, ..., moving by p around the
+// sample in slot centre.
+void buildWindow(SampleWindow& w, std::uint64_t firstKey, std::uint64_t step, int n, int centre,
+                 Poly p = kCubic, unsigned eyes = kBothEyes) {
     w.reset();
     for (int i = 0; i < n; ++i) {
         const std::uint64_t key = firstKey + step * static_cast<std::uint64_t>(i);
-        Sample s = movingSample(i, eyes);
+        Sample s = sampleAt(i - centre, p, eyes);
         s.time = static_cast<std::uint32_t>(key / 2);
         w.append(s, key);
     }
@@ -99,93 +138,36 @@ constexpr Output kOutputs[] = {
      &Sample::fastPupilVelY},
 };
 
-// Series of one position of a regular window: neighbour j periods away is
-// slot centreSlot + j; slots outside the window give 1e8.
-Series seriesOf(const SampleWindow& w, int centreSlot, Pair Sample::*field, int eye) {
-    Series s{};
-    for (int j = -19; j <= 19; ++j) {
-        const int slot = centreSlot + j;
-        s[static_cast<std::size_t>(j + 19)] =
-            slot >= 0 && slot < w.count() ? (w.slot(slot).*field)[eye] : kMissing;
-    }
-    return s;
+// A single-precision result of a dozen rounded steps against its exact
+// value: each step rounds by at most 6e-8 of the value.
+void expectClose(float actual, double expected) {
+    EXPECT_NEAR(actual, expected, 2e-6 * std::fabs(expected)) << "expected " << expected;
 }
 
-// ---- expected values, step by step ----
-
-void expectedHeadRefResolution(float cx, float cy, float& rx, float& ry) {
-    const float cx2 = cx * cx;
-    const float cy2 = cy * cy;
-    const float f2 = 15000.0f * 15000.0f;
-    const double numerator = (static_cast<double>(cx2) + cy2) + f2;
-    rx = static_cast<float>(numerator / std::sqrt(static_cast<double>(cy2) + f2) / 57.2958);
-    ry = static_cast<float>(numerator / std::sqrt(static_cast<double>(cx2) + f2) / 57.2958);
+// Degrees per second of a field of the given eye that moves perSample x its
+// multiplier position units per sample, at rate, over resolution res.
+double degreesPerSecond(Pair Sample::*pos, int eye, double perSample, int rate, double res) {
+    return multiplier(pos, eye) * perSample * rate / res;
 }
 
-// Classic form with the four neighbours around the centre present.
-float classicNormal(const Series& s, float rate, float res) {
-    float v = s[18] + s[17];
-    v = s[20] - v;
-    v = v + s[21];
-    v = v * rate;
-    v = v / 6.0f;
-    return v / res;
-}
-
-float classicFast(const Series& s, float rate, float res) {
-    float v = s[20] - s[18];
-    v = v * rate;
-    v = v * 0.5f;
-    return v / res;
-}
-
-float pairMean(float x, float y) { return (x + y) * 0.5f; }
-float quadMean(float w, float x, float y, float z) { return (((w + x) + y) + z) * 0.25f; }
-
-float rateScaled(bool fast, const Series& s, float rate, float res) {
-    float a, b, c, d;
-    float factor = 1.0f;
-    if (rate < 500.0f) {
-        a = s[17];
-        b = s[18];
-        c = s[20];
-        d = s[21];
-    } else if (rate < 1000.0f) {
-        a = pairMean(s[15], s[16]);
-        b = pairMean(s[17], s[18]);
-        c = pairMean(s[20], s[21]);
-        d = pairMean(s[22], s[23]);
-        factor = 1.2f;
-    } else if (rate < 2000.0f) {
-        a = quadMean(s[10], s[11], s[12], s[13]);
-        b = quadMean(s[14], s[15], s[16], s[17]);
-        c = quadMean(s[21], s[22], s[23], s[24]);
-        d = quadMean(s[25], s[26], s[27], s[28]);
-        factor = 1.0909091f;
-    } else {
-        auto eight = [&](int i) {
-            const std::size_t u = static_cast<std::size_t>(i);
-            return quadMean(pairMean(s[u], s[u + 1]), pairMean(s[u + 2], s[u + 3]),
-                            pairMean(s[u + 4], s[u + 5]), pairMean(s[u + 6], s[u + 7]));
-        };
-        a = eight(0);
-        b = eight(8);
-        c = eight(23);
-        d = eight(31);
-        factor = 1.0434783f;
-    }
-    float v = fast ? (c - b) * 0.5f : ((c + d) - (a + b)) * 0.167f;
-    if (rate >= 500.0f) v = v * factor;
-    const float scale = 250.0f / res;
-    return scale * v;
+// Checks the x and y output of one eye: the normal or fast estimate per
+// sample, the sample's own resolution or (head-referenced) the one at the
+// centre position.
+void expectOutput(const Sample& s, const Output& o, int eye, int rate, double normal, double fast) {
+    SCOPED_TRACE(testing::Message() << o.name << " eye " << eye);
+    const double rx = o.headRef ? kHeadResX : kResX;
+    const double ry = o.headRef ? kHeadResY : kResY;
+    const double perSample = o.fast ? fast : normal;
+    expectClose((s.*o.velX)[eye], degreesPerSecond(o.posX, eye, perSample, rate, rx));
+    expectClose((s.*o.velY)[eye], degreesPerSecond(o.posY, eye, perSample, rate, ry));
 }
 
 // ---- neighbourhood ----
 
 TEST(Velocities, NeighbourOffsetsAtEachRate) {
     SampleWindow w;
-    buildWindow(w, 0, 1, 500);  // every half-millisecond key 0..499
-    const int centreSlot = 200;
+    buildWindow(w, 0, 1, SampleWindow::kCapacity, 316);  // every half-millisecond key 0..511
+    const int centreSlot = 316;
     const Sample centre = centreCopy(w, centreSlot);
     struct Case {
         int rate;
@@ -199,23 +181,30 @@ TEST(Velocities, NeighbourOffsetsAtEachRate) {
         for (std::uint64_t j = 1; j <= 19; ++j) {
             ASSERT_NE(n[19 - j], nullptr) << j;
             ASSERT_NE(n[19 + j], nullptr) << j;
-            EXPECT_EQ(n[19 - j]->timeHalfMs, 200 - c.perPeriod * j);
-            EXPECT_EQ(n[19 + j]->timeHalfMs, 200 + c.perPeriod * j);
+            EXPECT_EQ(n[19 - j]->timeHalfMs, 316 - c.perPeriod * j);
+            EXPECT_EQ(n[19 + j]->timeHalfMs, 316 + c.perPeriod * j);
         }
     }
 
-    // A rate whose period is not a whole number of half-milliseconds: the
-    // offset is the truncated f32 product.
+    // A rate whose period is not a whole number of half-milliseconds.  The
+    // period 1000 / 120 rounds to the f32 8.333333015 and j * p * 2 is
+    // rounded to f32 before it is truncated: 3 periods make 50 (49.99999809
+    // without that rounding), 15 make 249 (the exact offset is 250).
+    constexpr std::uint64_t kOffsets120[19] = {16,  33,  50,  66,  83,  100, 116, 133, 150, 166,
+                                               183, 200, 216, 233, 249, 266, 283, 300, 316};
     Neighbourhood n;
-    findNeighbours(w, centre, 300, n);
-    const float period = static_cast<float>(1000.0 / 300);
-    for (int j = 1; j <= 19; ++j) {
-        const float product = static_cast<float>(j) * period * 2.0f;
-        const auto offset = static_cast<std::uint64_t>(std::trunc(product));
-        ASSERT_NE(n[static_cast<std::size_t>(19 + j)], nullptr);
-        EXPECT_EQ(n[static_cast<std::size_t>(19 + j)]->timeHalfMs, 200 + offset) << j;
+    findNeighbours(w, centre, 120, n);
+    for (std::size_t j = 1; j <= 19; ++j) {
+        ASSERT_NE(n[19 - j], nullptr) << j;
+        EXPECT_EQ(n[19 - j]->timeHalfMs, 316 - kOffsets120[j - 1]) << j;
+        // After the centre the window ends at key 511.
+        if (316 + kOffsets120[j - 1] <= 511) {
+            ASSERT_NE(n[19 + j], nullptr) << j;
+            EXPECT_EQ(n[19 + j]->timeHalfMs, 316 + kOffsets120[j - 1]) << j;
+        } else {
+            EXPECT_EQ(n[19 + j], nullptr) << j;
+        }
     }
-    EXPECT_EQ(n[22]->timeHalfMs, 220u);  // 3 periods of 3.33 ms: exactly 10 ms in f32
 }
 
 TEST(Velocities, NeighbourKeysDoNotWrap) {
@@ -223,8 +212,8 @@ TEST(Velocities, NeighbourKeysDoNotWrap) {
     // Keys 0..40 and the largest key: a key below 0 that wrapped around would
     // find the last slot.
     SampleWindow low;
-    buildWindow(low, 0, 1, 41);
-    low.append(movingSample(0, kBothEyes), kTop);
+    buildWindow(low, 0, 1, 41, 1);
+    low.append(sampleAt(0, kCubic, kBothEyes), kTop);
     const Sample lowCentre = centreCopy(low, 1);
     Neighbourhood n;
     findNeighbours(low, lowCentre, 2000, n);
@@ -235,8 +224,8 @@ TEST(Velocities, NeighbourKeysDoNotWrap) {
     // Key 0 and keys up to the largest: a key past the top that wrapped
     // around would find slot 0.
     SampleWindow high;
-    high.append(movingSample(0, kBothEyes), 0);
-    for (std::uint64_t k = kTop - 40; k != 0; ++k) high.append(movingSample(1, kBothEyes), k);
+    high.append(sampleAt(0, kCubic, kBothEyes), 0);
+    for (std::uint64_t k = kTop - 40; k != 0; ++k) high.append(sampleAt(1, kCubic, kBothEyes), k);
     ASSERT_EQ(high.key(high.count() - 1), kTop);
     const Sample highCentre = centreCopy(high, high.count() - 2);  // key kTop - 1
     findNeighbours(high, highCentre, 2000, n);
@@ -247,7 +236,7 @@ TEST(Velocities, NeighbourKeysDoNotWrap) {
 
 TEST(Velocities, RateZeroOrNegativeGivesNoNeighbours) {
     SampleWindow w;
-    buildWindow(w, 1000, 2, 100);
+    buildWindow(w, 1000, 2, 100, 50);
     for (int rate : {0, -1, -1000, std::numeric_limits<int>::min()}) {
         SCOPED_TRACE(rate);
         Sample centre = centreCopy(w, 50);
@@ -273,35 +262,6 @@ TEST(Velocities, RateZeroOrNegativeGivesNoNeighbours) {
 
 // ---- the two formulas through the whole computation ----
 
-// Checks every output of both eyes of the sample in slot centreSlot of a
-// regular window against the written-out formula.
-void checkAllOutputs(const SampleWindow& w, int centreSlot, int rate, int revision) {
-    Sample centre = centreCopy(w, centreSlot);
-    ASSERT_EQ(computeSampleVelocities(w, centre, kMissing, kMissing, rate, revision), 0);
-    const float rateF = static_cast<float>(rate);
-    for (int eye = 0; eye < 2; ++eye) {
-        for (const Output& o : kOutputs) {
-            SCOPED_TRACE(testing::Message() << o.name << " eye " << eye);
-            const Series xs = seriesOf(w, centreSlot, o.posX, eye);
-            const Series ys = seriesOf(w, centreSlot, o.posY, eye);
-            float rx = kResX;
-            float ry = kResY;
-            if (o.headRef) expectedHeadRefResolution(xs[19], ys[19], rx, ry);
-            float ex, ey;
-            if (revision < 3) {
-                ex = o.fast ? classicFast(xs, rateF, rx) : classicNormal(xs, rateF, rx);
-                ey = o.fast ? classicFast(ys, rateF, ry) : classicNormal(ys, rateF, ry);
-            } else {
-                ex = rateScaled(o.fast, xs, rateF, rx);
-                ey = rateScaled(o.fast, ys, rateF, ry);
-            }
-            EXPECT_EQ((centre.*o.velX)[eye], ex);
-            EXPECT_EQ((centre.*o.velY)[eye], ey);
-            EXPECT_NE(ex, kMissing);
-        }
-    }
-}
-
 struct RateCase {
     int rate;
     std::uint64_t keyStep;  // half-milliseconds between samples at that rate
@@ -309,74 +269,79 @@ struct RateCase {
 constexpr RateCase kRates[] = {{250, 8}, {500, 4}, {1000, 2}, {2000, 1}};
 
 TEST(Velocities, ClassicAtEachRate) {
+    // Both estimates of the classic forms at every rate; the curvature q
+    // cancels in both.
     for (const RateCase& c : kRates) {
         SCOPED_TRACE(c.rate);
         SampleWindow w;
-        buildWindow(w, 5000 + c.keyStep, c.keyStep, 120);
-        checkAllOutputs(w, 60, c.rate, 2);
+        buildWindow(w, 5000 + c.keyStep, c.keyStep, 120, 60);
+        Sample s = centreCopy(w, 60);
+        ASSERT_EQ(computeSampleVelocities(w, s, kMissing, kMissing, c.rate, 2), 0);
+        for (int eye = 0; eye < 2; ++eye) {
+            for (const Output& o : kOutputs) expectOutput(s, o, eye, c.rate, kFourNeighbour, kCentral);
+        }
     }
+}
+
+// The rate-scaled form places its four groups as at 250 Hz, so at each band
+// (rate / 250 = 1, 2, 4, 8 samples per 250 Hz period) steady motion of v per
+// sample gives, by hand:
+//  - normal: (c + d) - (a + b) spans 6, 10, 22, 46 v; times 0.167 and the
+//    band's factor (1, 1.2, 12/11, 24/23) that is 1.002 v per sample at every
+//    band;
+//  - fast: c - b spans 2, 3, 7, 15 v; times 0.5 and the factor, over the
+//    band's samples per period: 1, 0.9, 21/22, 45/46 v per sample.
+// A symmetric part of the motion (q) cancels in both.
+constexpr double kRateScaledNormal = 1.002;
+struct Band {
+    float lowest;         // lowest rate of the band
+    double samples;       // samples per 250 Hz period
+    double fastPerSample; // fast estimate per unit of v
+};
+constexpr Band kBands[] = {{0.0f, 1, 1.0}, {500.0f, 2, 0.9}, {1000.0f, 4, 21.0 / 22}, {2000.0f, 8, 45.0 / 46}};
+
+const Band& bandOf(float rate) {
+    const Band* b = &kBands[0];
+    for (const Band& band : kBands) {
+        if (rate >= band.lowest) b = &band;
+    }
+    return *b;
 }
 
 TEST(Velocities, RateScaledAtEachRate) {
+    const Poly steady{4.0f, 1.0f, 0.0f};
     for (const RateCase& c : kRates) {
         SCOPED_TRACE(c.rate);
         SampleWindow w;
-        buildWindow(w, 5000 + c.keyStep, c.keyStep, 120);
-        checkAllOutputs(w, 60, c.rate, 3);
+        buildWindow(w, 5000 + c.keyStep, c.keyStep, 120, 60, steady);
+        Sample s = centreCopy(w, 60);
+        ASSERT_EQ(computeSampleVelocities(w, s, kMissing, kMissing, c.rate, 3), 0);
+        const double fast = steady.v * bandOf(static_cast<float>(c.rate)).fastPerSample;
+        for (int eye = 0; eye < 2; ++eye) {
+            for (const Output& o : kOutputs) expectOutput(s, o, eye, c.rate, kRateScaledNormal * steady.v, fast);
+        }
     }
-}
-
-TEST(Velocities, SteadyMotionByHand) {
-    // gazeX moves 2 pixels per sample at 1000 Hz, 10 pixels per degree:
-    // 2000 px/s = 200 deg/s by both classic forms.
-    SampleWindow w;
-    for (int i = 0; i < 60; ++i) {
-        Sample s{};
-        s.flags = VOK_SAMPLE_LEFT | VOK_SAMPLE_GAZE | VOK_SAMPLE_RESOLUTION;
-        s.gazeX[0] = 2.0f * static_cast<float>(i);
-        s.gazeY[0] = 50.0f;
-        s.resolutionX = 10.0f;
-        s.resolutionY = 10.0f;
-        w.append(s, 2 * static_cast<std::uint64_t>(i));
-    }
-    Sample centre = centreCopy(w, 30);
-    computeSampleVelocities(w, centre, kMissing, kMissing, 1000, 2);
-    EXPECT_EQ(centre.gazeVelX[0], 200.0f);
-    EXPECT_EQ(centre.fastGazeVelX[0], 200.0f);
-    EXPECT_EQ(centre.gazeVelY[0], 0.0f);
-    EXPECT_EQ(centre.pupilVelX[0], kMissing);  // no pupil positions recorded
-    EXPECT_EQ(centre.headRefVelX[0], kMissing);
-
-    // Rate-scaled at 1000 Hz: groups of four 7 samples apart; the fast form
-    // is 14 px / 2 * 25 * 1.0909091 = 190.9 deg/s.
-    centre = centreCopy(w, 30);
-    computeSampleVelocities(w, centre, kMissing, kMissing, 1000, 3);
-    EXPECT_NEAR(centre.fastGazeVelX[0], 190.909f, 0.001f);
-    EXPECT_NEAR(centre.gazeVelX[0], 44.0f * 0.167f * 1.0909091f * 25.0f, 0.001f);
 }
 
 // ---- edges and gaps ----
 
 TEST(Velocities, FrontOfAFreshWindow) {
+    // The centre is the first sample: the classic forms fall back to the
+    // forward difference; the rate-scaled ones have no window.
     SampleWindow w;
-    buildWindow(w, 2000, 2, 40);
+    buildWindow(w, 2000, 2, 40, 0);
     for (int revision : {2, 3}) {
-        Sample centre = centreCopy(w, 0);
-        computeSampleVelocities(w, centre, kMissing, kMissing, 1000, revision);
-        for (const Output& o : kOutputs) {
-            SCOPED_TRACE(testing::Message() << o.name << " revision " << revision);
-            const Series xs = seriesOf(w, 0, o.posX, 0);
-            float rx = kResX;
-            float ry = kResY;
-            if (o.headRef) expectedHeadRefResolution(xs[19], seriesOf(w, 0, o.posY, 0)[19], rx, ry);
-            if (revision < 3) {
-                float expected = xs[20] - xs[19];
-                expected = expected * 1000.0f;
-                expected = expected / rx;
-                EXPECT_EQ((centre.*o.velX)[0], expected);
-            } else {
-                EXPECT_EQ((centre.*o.velX)[0], kMissing);
-                EXPECT_EQ((centre.*o.velY)[1], kMissing);
+        SCOPED_TRACE(revision);
+        Sample s = centreCopy(w, 0);
+        computeSampleVelocities(w, s, kMissing, kMissing, 1000, revision);
+        for (int eye = 0; eye < 2; ++eye) {
+            for (const Output& o : kOutputs) {
+                if (revision < 3) {
+                    expectOutput(s, o, eye, 1000, kForward, kForward);
+                } else {
+                    EXPECT_EQ((s.*o.velX)[eye], kMissing) << o.name;
+                    EXPECT_EQ((s.*o.velY)[eye], kMissing) << o.name;
+                }
             }
         }
     }
@@ -384,7 +349,7 @@ TEST(Velocities, FrontOfAFreshWindow) {
 
 TEST(Velocities, SmallPupilsAreGaps) {
     SampleWindow w;
-    buildWindow(w, 100, 2, 80);
+    buildWindow(w, 100, 2, 80, 40);
     // The centre's left pupil is too small: a gap at the centre of its own series.
     Sample centre = centreCopy(w, 40);
     centre.pupilSize[0] = 14.5f;
@@ -397,108 +362,114 @@ TEST(Velocities, SmallPupilsAreGaps) {
         EXPECT_NE((rev3.*o.velX)[1], kMissing) << o.name;  // the right eye is fine
     }
 
+    // The classic forms do not need the centre.  Without a centre position
+    // the head-referenced resolution falls back to the sample's own.
     Sample rev2 = centre;
     computeSampleVelocities(w, rev2, kMissing, kMissing, 1000, 2);
-    const Series gx = seriesOf(w, 40, &Sample::gazeX, 0);
-    EXPECT_EQ(rev2.gazeVelX[0], classicNormal(gx, 1000.0f, kResX));
-    EXPECT_EQ(rev2.fastGazeVelX[0], classicFast(gx, 1000.0f, kResX));
-    // Without a centre position the head-referenced resolution falls back to
-    // the sample's own.
-    const Series hy = seriesOf(w, 40, &Sample::headRefY, 0);
-    EXPECT_EQ(rev2.headRefVelY[0], classicNormal(hy, 1000.0f, kResY));
+    expectClose(rev2.gazeVelX[0], degreesPerSecond(&Sample::gazeX, 0, kFourNeighbour, 1000, kResX));
+    expectClose(rev2.fastGazeVelX[0], degreesPerSecond(&Sample::gazeX, 0, kCentral, 1000, kResX));
+    expectClose(rev2.headRefVelY[0], degreesPerSecond(&Sample::headRefY, 0, kFourNeighbour, 1000, kResY));
+    expectOutput(rev2, kOutputs[0], 1, 1000, kFourNeighbour, kCentral);
 
     // A neighbour with a small pupil is a gap too: the sample after the
     // centre is lost, so both forms use the centre and the one before.
     SampleWindow gap;
-    buildWindow(gap, 100, 2, 80);
+    buildWindow(gap, 100, 2, 80, 40);
     gap.slot(41).pupilSize[0] = 3.0f;
     Sample next = centreCopy(gap, 40);
     computeSampleVelocities(gap, next, kMissing, kMissing, 1000, 2);
-    float expected = gx[19] - gx[18];
-    expected = expected * 1000.0f;
-    expected = expected / kResX;
-    EXPECT_EQ(next.gazeVelX[0], expected);
-    EXPECT_EQ(next.fastGazeVelX[0], expected);
-    EXPECT_EQ(next.gazeVelX[1], classicNormal(seriesOf(gap, 40, &Sample::gazeX, 1), 1000.0f, kResX));
+    for (const Output& o : kOutputs) expectOutput(next, o, 0, 1000, kBackward, kBackward);
+    for (const Output& o : kOutputs) expectOutput(next, o, 1, 1000, kFourNeighbour, kCentral);
 
     // A pupil below 15 without the pupil-size bit is not a lost eye.
     Sample noBit = centreCopy(w, 40);
     noBit.flags = static_cast<std::uint16_t>(noBit.flags & ~VOK_SAMPLE_PUPILSIZE);
+    Sample normalPupil = noBit;
     noBit.pupilSize[0] = 1.0f;
     computeSampleVelocities(w, noBit, kMissing, kMissing, 1000, 3);
-    EXPECT_EQ(noBit.gazeVelX[0], rateScaled(false, gx, 1000.0f, kResX));
+    computeSampleVelocities(w, normalPupil, kMissing, kMissing, 1000, 3);
+    EXPECT_NE(noBit.gazeVelX[0], kMissing);
+    EXPECT_EQ(noBit.gazeVelX[0], normalPupil.gazeVelX[0]);
 }
 
 // ---- resolutions ----
 
 TEST(Velocities, OverridePairIsUsedUnchanged) {
     SampleWindow w;
-    buildWindow(w, 100, 2, 80);
-    const Series gx = seriesOf(w, 40, &Sample::gazeX, 0);
-    const Series gy = seriesOf(w, 40, &Sample::gazeY, 0);
-    const Series hx = seriesOf(w, 40, &Sample::headRefX, 0);
+    buildWindow(w, 100, 2, 80, 40);
+    auto normalX = [](Pair Sample::*pos, double res) {
+        return degreesPerSecond(pos, 0, kFourNeighbour, 1000, res);
+    };
 
     // Outside the range a recorded resolution must lie in, yet used as given,
     // for the head-referenced group as well.
     Sample s = centreCopy(w, 40);
     computeSampleVelocities(w, s, 20000.0f, 0.5f, 1000, 2);
-    EXPECT_EQ(s.gazeVelX[0], classicNormal(gx, 1000.0f, 20000.0f));
-    EXPECT_EQ(s.gazeVelY[0], classicNormal(gy, 1000.0f, 0.5f));
-    EXPECT_EQ(s.headRefVelX[0], classicNormal(hx, 1000.0f, 20000.0f));
+    expectClose(s.gazeVelX[0], normalX(&Sample::gazeX, 20000.0));
+    expectClose(s.gazeVelY[0], normalX(&Sample::gazeY, 0.5));
+    expectClose(s.headRefVelX[0], normalX(&Sample::headRefX, 20000.0));
 
     // Only resX switches the override on; a resY at or below 0.01 gives no y.
     s = centreCopy(w, 40);
     computeSampleVelocities(w, s, 20.0f, 0.01f, 1000, 2);
-    EXPECT_EQ(s.gazeVelX[0], classicNormal(gx, 1000.0f, 20.0f));
+    expectClose(s.gazeVelX[0], normalX(&Sample::gazeX, 20.0));
     EXPECT_EQ(s.gazeVelY[0], kMissing);
 
     s = centreCopy(w, 40);
     computeSampleVelocities(w, s, kMissing, 20.0f, 1000, 2);
-    EXPECT_EQ(s.gazeVelY[0], classicNormal(gy, 1000.0f, kResY));  // the sample's own
+    expectClose(s.gazeVelY[0], normalX(&Sample::gazeY, kResY));  // the sample's own
 
     // An override at or below 0.01 in x gives no x velocity.
     s = centreCopy(w, 40);
     computeSampleVelocities(w, s, -3.0f, 20.0f, 1000, 2);
     EXPECT_EQ(s.gazeVelX[0], kMissing);
-    EXPECT_EQ(s.gazeVelY[0], classicNormal(gy, 1000.0f, 20.0f));
+    expectClose(s.gazeVelY[0], normalX(&Sample::gazeY, 20.0));
+}
+
+// The fast head-referenced velocity of a left-eye sample at (cx, cy) whose
+// neighbours lie 1.5 units before and after it on both axes, at 1000 Hz:
+// 1.5 * 2 * 1000 * 0.5 = 1500 position units per second over the resolution.
+std::pair<float, float> headRefStepVelocity(float cx, float cy) {
+    SampleWindow w;
+    for (int i = 0; i < 3; ++i) {
+        Sample s{};
+        s.flags = VOK_SAMPLE_LEFT | VOK_SAMPLE_HEADREF | VOK_SAMPLE_GAZE | VOK_SAMPLE_RESOLUTION;
+        const float step = 1.5f * static_cast<float>(i - 1);
+        s.headRefX[0] = cx + step;
+        s.headRefY[0] = cy + step;
+        s.gazeX[0] = s.gazeY[0] = 0.0f;
+        s.resolutionX = s.resolutionY = 30.0f;
+        w.append(s, 2 * static_cast<std::uint64_t>(i));
+    }
+    Sample s = centreCopy(w, 1);
+    computeSampleVelocities(w, s, kMissing, kMissing, 1000, 2);
+    EXPECT_NE(s.gazeVelX[0], kMissing);  // the sample's own resolution is fine
+    return {s.fastHeadRefVelX[0], s.fastHeadRefVelY[0]};
 }
 
 TEST(Velocities, HeadReferencedResolution) {
-    SampleWindow w;
-    buildWindow(w, 100, 2, 80);
-    w.slot(40).headRefX[0] = 0.0f;  // centre at the origin of the plane
-    w.slot(40).headRefY[0] = 0.0f;
-    w.slot(39).headRefX[0] = -100.0f;
-    w.slot(41).headRefX[0] = 100.0f;
-    Sample s = centreCopy(w, 40);
-    computeSampleVelocities(w, s, kMissing, kMissing, 1000, 2);
-    // Fast form: (100 - -100) * 1000 * 0.5 = 100000 position units per second.
-    const float resolution = 100000.0f / s.fastHeadRefVelX[0];
-    EXPECT_NEAR(resolution, 15000.0 / 57.2958, 0.001);
-    EXPECT_NEAR(resolution, 261.8f, 0.01f);
-    float rx, ry;
-    expectedHeadRefResolution(0.0f, 0.0f, rx, ry);
-    EXPECT_EQ(rx, ry);
-    EXPECT_EQ(s.fastHeadRefVelX[0], 100000.0f / rx);
+    // At the centre of the plane both axes have 15000 / 57.2958 units per
+    // degree: 1500 units per second are 0.1 * 57.2958 degrees per second,
+    // one f32 step above 5.72958 since the resolution is rounded down to
+    // the f32 261.7992859.
+    EXPECT_EQ(headRefStepVelocity(0.0f, 0.0f), std::make_pair(5.7295804f, 5.7295804f));
 
-    // Off the origin the two axes differ.
-    w.slot(40).headRefX[0] = 3000.0f;
-    w.slot(40).headRefY[0] = -4000.0f;
-    s = centreCopy(w, 40);
-    computeSampleVelocities(w, s, kMissing, kMissing, 1000, 2);
-    expectedHeadRefResolution(3000.0f, -4000.0f, rx, ry);
-    EXPECT_NE(rx, ry);
-    EXPECT_EQ(s.headRefVelX[0], classicNormal(seriesOf(w, 40, &Sample::headRefX, 0), 1000.0f, rx));
-    EXPECT_EQ(s.headRefVelY[0], classicNormal(seriesOf(w, 40, &Sample::headRefY, 0), 1000.0f, ry));
+    // Off the centre the axes differ.  The squares are single precision:
+    // 12345.6² in double would give a resolution one step higher
+    // (439.16022 instead of 439.16019) and an x velocity one step lower.
+    const auto off = headRefStepVelocity(12345.6f, -321.7f);
+    EXPECT_EQ(off.first, 3.41561007f);   // 1500 / 439.16019
+    EXPECT_EQ(off.second, 4.42268562f);  // 1500 / 339.16043
+    // Only the distances from the centre count, and the axes swap with the
+    // coordinates.
+    EXPECT_EQ(headRefStepVelocity(-12345.6f, 321.7f), off);
+    EXPECT_EQ(headRefStepVelocity(-321.7f, 12345.6f), std::make_pair(off.second, off.first));
 
     // Far off the plane the resolution leaves its range: no head-referenced
     // velocity, and no fallback to the sample's resolution.
-    w.slot(40).headRefX[0] = 1.0e6f;
-    s = centreCopy(w, 40);
-    computeSampleVelocities(w, s, kMissing, kMissing, 1000, 2);
-    EXPECT_EQ(s.headRefVelX[0], kMissing);
-    EXPECT_EQ(s.fastHeadRefVelY[0], kMissing);
-    EXPECT_NE(s.gazeVelX[0], kMissing);
+    const auto far = headRefStepVelocity(1.0e6f, 0.0f);
+    EXPECT_EQ(far.first, kMissing);
+    EXPECT_EQ(far.second, kMissing);
 }
 
 TEST(Velocities, NoUsableRecordedResolution) {
@@ -510,7 +481,7 @@ TEST(Velocities, NoUsableRecordedResolution) {
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << c.resX << " " << c.resY);
         SampleWindow w;
-        buildWindow(w, 100, 2, 80);
+        buildWindow(w, 100, 2, 80, 40);
         w.slot(40).resolutionX = c.resX;
         w.slot(40).resolutionY = c.resY;
         Sample s = centreCopy(w, 40);
@@ -531,21 +502,20 @@ TEST(Velocities, NoUsableRecordedResolution) {
 
 TEST(Velocities, AbsentEyeIsLeftUntouched) {
     SampleWindow w;
-    buildWindow(w, 100, 2, 80, VOK_SAMPLE_RIGHT);
+    buildWindow(w, 100, 2, 80, 40, kCubic, VOK_SAMPLE_RIGHT);
     Sample s = centreCopy(w, 40);
     computeSampleVelocities(w, s, kMissing, kMissing, 1000, 2);
     for (const Output& o : kOutputs) {
         EXPECT_EQ((s.*o.velX)[0], kUntouched) << o.name;
         EXPECT_EQ((s.*o.velY)[0], kUntouched) << o.name;
+        expectOutput(s, o, 1, 1000, kFourNeighbour, kCentral);
     }
-    EXPECT_EQ(s.gazeVelX[1], classicNormal(seriesOf(w, 40, &Sample::gazeX, 1), 1000.0f, kResX));
-    EXPECT_EQ(s.fastPupilVelY[1], classicFast(seriesOf(w, 40, &Sample::pupilY, 1), 1000.0f, kResY));
 }
 
 // ---- the building blocks ----
 
 TEST(Velocities, PositionPair) {
-    Sample s = movingSample(3, VOK_SAMPLE_LEFT);
+    Sample s = sampleAt(3, kCubic, VOK_SAMPLE_LEFT);
     float x = 0, y = 0;
     EXPECT_TRUE(positionPair(s, 0, kGroupGaze, x, y));
     EXPECT_EQ(x, s.gazeX[0]);
@@ -645,19 +615,43 @@ TEST(Velocities, ClassicFallbacks) {
 }
 
 TEST(Velocities, RateScaledBands) {
+    // Steady motion of 3 units per sample with a symmetric part; the band,
+    // not the rate itself, sets the scale (see kBands).
     Series s;
     for (int i = 0; i < 39; ++i) {
-        const float fi = static_cast<float>(i);
-        s[static_cast<std::size_t>(i)] = 3.0f * fi + 0.37f * fi * fi;
+        const float t = static_cast<float>(i - 19);
+        s[static_cast<std::size_t>(i)] = 3.0f * t + t * t;
     }
-    const float res = 33.0f;
+    const float res = 32.0f;
     for (float rate : {60.0f, 250.0f, 499.0f, 500.0f, 999.0f, 1000.0f, 1999.0f, 2000.0f, 4000.0f}) {
+        SCOPED_TRACE(rate);
+        const Band& band = bandOf(rate);
+        const double perPeriod = 3.0 * band.samples * 250.0 / res;
+        expectClose(velocityRateScaled(false, s.data(), 39, res, rate), kRateScaledNormal * perPeriod);
+        expectClose(velocityRateScaled(true, s.data(), 39, res, rate), band.fastPerSample * perPeriod);
+    }
+
+    // Running time backwards negates every velocity: the groups before and
+    // after the centre mirror each other.  The sums of this motion are exact,
+    // so the results match bit for bit.
+    Series any;
+    Series reversed;
+    for (int i = 0; i < 39; ++i) {
+        const float t = static_cast<float>(i - 19);
+        any[static_cast<std::size_t>(i)] = 5.0f * t - 0.75f * t * t + 0.125f * t * t * t + (i % 3 == 0 ? 7.0f : 0.0f);
+    }
+    std::reverse_copy(any.begin(), any.end(), reversed.begin());
+    for (float rate : {250.0f, 500.0f, 1000.0f, 2000.0f}) {
         for (bool fast : {false, true}) {
-            EXPECT_EQ(velocityRateScaled(fast, s.data(), 39, res, rate),
-                      rateScaled(fast, s, rate, res))
-                << rate << " fast " << fast;
+            const float forward = velocityRateScaled(fast, any.data(), 39, res, rate);
+            EXPECT_NE(forward, 0.0f);
+            EXPECT_EQ(velocityRateScaled(fast, reversed.data(), 39, res, rate), -forward) << rate << fast;
+            EXPECT_EQ(velocityClassic(fast, reversed.data(), 39, res, rate),
+                      -velocityClassic(fast, any.data(), 39, res, rate))
+                << rate << fast;
         }
     }
+
     // Each band needs every value of its own window, and only those.
     struct Gap {
         float rate;
