@@ -23,6 +23,7 @@ endif()
 # library's headers, so that the build machine's other headers stay out of
 # the Windows compile.
 function(vokapi_host_header_package package target header_dir)
+  set(definitions "${ARGN}")
   set(root ${PROJECT_BINARY_DIR}/host-headers/${package})
   get_filename_component(name "${header_dir}" NAME)
   if(NOT EXISTS "${header_dir}")
@@ -33,7 +34,8 @@ function(vokapi_host_header_package package target header_dir)
   file(WRITE ${root}/${package}Config.cmake
     "if(NOT TARGET ${target})\n"
     "  add_library(${target} INTERFACE IMPORTED)\n"
-    "  set_target_properties(${target} PROPERTIES INTERFACE_INCLUDE_DIRECTORIES \"${root}/include\")\n"
+    "  set_target_properties(${target} PROPERTIES INTERFACE_INCLUDE_DIRECTORIES \"${root}/include\"\n"
+    "    INTERFACE_COMPILE_DEFINITIONS \"${definitions}\")\n"
     "endif()\n")
   set(${package}_DIR ${root} CACHE PATH "Package configuration of ${package} for the cross build" FORCE)
 endfunction()
@@ -41,6 +43,9 @@ endfunction()
 if(CMAKE_CROSSCOMPILING)
   vokapi_host_header_package(CLI11 CLI11::CLI11 /usr/include/CLI)
   vokapi_host_header_package(nlohmann_json nlohmann_json::nlohmann_json /usr/include/nlohmann)
+  # fmt is a compiled library on the build machine; its headers alone serve
+  # as well (FMT_HEADER_ONLY), which the vok tool uses.
+  vokapi_host_header_package(fmt fmt::fmt /usr/include/fmt FMT_HEADER_ONLY=1)
 endif()
 
 # The library as a DLL: vokapi.dll (no "lib" prefix) with the import library

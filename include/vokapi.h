@@ -10,9 +10,23 @@
  * Conventions shared by every function:
  *  - Diagnostics go to the log function (vok_set_log_function); without one
  *    they are written to standard output.
- *  - A handle is used by one thread at a time.  Library-wide settings (log
- *    function, resolution override pair, text encoding flag, extra message
- *    file name) are meant to be set before files are opened.
+ *  - Threads: distinct handles may be opened, walked, split into trials,
+ *    measured and closed in different threads at the same time, with the
+ *    results of a sequential run.  One handle used by two threads at once is
+ *    the caller's fault: each handle has one cursor, one record buffer and
+ *    one stream position; serialise its calls, and a returned record pointer
+ *    stays valid only for the thread that obtained it, until its next call.
+ *    Library-wide settings stay library-wide and are safe to set from any
+ *    thread at any time: the log function (called from whichever thread
+ *    logs, so it must itself be thread-safe), the resolution override pair
+ *    (read whole, never half of one open's pair), the text encoding flag,
+ *    the extra message file name (copied by each open), the physical setup
+ *    and pixels-per-degree histories (each call sees whole matrices; the
+ *    order of calls from several threads, and so the histories, are the
+ *    callers' business).  A setting changed while another thread opens a
+ *    file reaches that file or not, depending on timing: set them first for
+ *    reproducible results.  The library starts no threads; the walk and the
+ *    reading loop take no locks.
  *  - Every pointer the library returns belongs to the file handle: never free
  *    it; it is invalid after vok_close_file().
  *  - Missing values: 1e8 (100000000.0) marks a value the file marks missing or
@@ -361,8 +375,8 @@ VOKAPI_EXPORT RecordingInfo* vok_get_recording(FloatData* data);
 
 /** Describes the geometry of the experiment; vok_calculate_ppd() uses it.
  *  Library-wide: the mapping holds for every file until the next call, and
- *  the call empties both eyes' result histories.  Calls of this pair are not
- *  thread-safe.  Head-referenced coordinates lie on a plane 15000 units in
+ *  the call empties both eyes' result histories.  Calls of this pair are
+ *  serialised by a lock.  Head-referenced coordinates lie on a plane 15000 units in
  *  front of the eye.
  *  @param distance        eye to display; with two distances, eye to the
  *                         display's top edge
@@ -402,7 +416,8 @@ VOKAPI_EXPORT int vok_compute_physical_setup(float distance, float distance_bott
  *  The probe angles come from the platform's acos: a result that lies
  *  right on a rounding boundary of its one decimal may come out 0.1 apart
  *  between platforms' maths libraries.
- *  Library-wide history; not thread-safe. */
+ *  Library-wide history, updated under a lock: calls from several threads
+ *  are safe, but share the history. */
 VOKAPI_EXPORT void vok_calculate_ppd(float x_extent, float y_extent, Sample* sample, int eye,
                                      double* ppd_x, double* ppd_y);
 
@@ -499,7 +514,8 @@ VOKAPI_EXPORT int vok_goto_previous_bookmark(VOKFile* file);
 /** Names the extra message file that later opens with loadEvents bit 1 (2)
  *  read; files already open are not affected.  The name is copied.  NULL
  *  clears it, so that "mb_messages.log" in the recording's folder is read
- *  again; an empty name reads no file.  Library-wide, not thread-safe.
+ *  again; an empty name reads no file.  Library-wide; safe to call while
+ *  other threads open files (each open copies the name it finds).
  *
  *  The file is a text log whose lines start with a time on the logging
  *  program's clock.  A line containing "TRACKER_TIME" ("<local> <word>

@@ -12,6 +12,7 @@ packages=(
   nlohmann-json3-dev              # JSON output of the tools
   openjdk-17-jdk-headless junit5  # Java binding and its tests
   python3-numpy python3-pandas python3-pytest python3-matplotlib  # Python package, its tests and example
+  python3-dask python3-distributed python3-fsspec  # vokapi.dataset: many recordings on Dask
   python3-bids-validator          # file-name check of the BIDS datasets in the tests
   clang libclang-rt-14-dev        # fuzz targets (libFuzzer) of scripts/ci-fuzz.sh
   octave liboctave-dev            # MATLAB/Octave binding (mkoctfile --mex) and its tests

@@ -238,7 +238,7 @@ TEST(ExtraMessages, ChoosingTheFile) {
     EXPECT_EQ(vok_set_extra_message_file(longName.c_str()), 0);
     EXPECT_EQ(chooseExtraMessageFile("rec.vok"), longName);
     EXPECT_EQ(vok_set_extra_message_file(nullptr), 0) << "NULL clears the name";
-    EXPECT_EQ(extraMessageFileName(), nullptr);
+    EXPECT_FALSE(extraMessageFileName().has_value());
     EXPECT_EQ(chooseExtraMessageFile("C:\\data\\rec.vok"), "C:\\data\\mb_messages.log");
 }
 
@@ -458,7 +458,7 @@ TEST(ExtraMessages, SetNameAcceptsNull) {
     NameReset reset;
     EXPECT_EQ(vok_set_extra_message_file(nullptr), 0);
     EXPECT_EQ(vok_set_extra_message_file(nullptr), 0);
-    EXPECT_EQ(extraMessageFileName(), nullptr);
+    EXPECT_FALSE(extraMessageFileName().has_value());
 }
 
 }  // namespace

@@ -143,18 +143,18 @@ TEST(Open, ResolutionOverridePairIsSharedAcrossOpens) {
     int err = 0;
     VOKFile* first = vok_open_file(path.c_str(), 0, 1, 1, &err);
     ASSERT_NE(first, nullptr);
-    EXPECT_EQ(first->recording.resolutionOverride[0], 1e8f);
+    EXPECT_EQ(sharedResolutionOverride().x, 1e8f);
     const float pair[2] = {40.0f, 41.0f};
     VOKFile* second = vok_open_file_ex(path.c_str(), 0, 1, 1, pair, &err);
     ASSERT_NE(second, nullptr);
     // The first file sees the values of the most recent open that set them.
-    EXPECT_EQ(first->recording.resolutionOverride[0], 40.0f);
-    EXPECT_EQ(first->recording.resolutionOverride[1], 41.0f);
+    EXPECT_EQ(sharedResolutionOverride().x, 40.0f);
+    EXPECT_EQ(sharedResolutionOverride().y, 41.0f);
     VOKFile* third = vok_open_file_ex(path.c_str(), 0, 1, 1, nullptr, &err);
-    EXPECT_EQ(first->recording.resolutionOverride[0], 40.0f) << "a null pointer leaves the pair";
+    EXPECT_EQ(sharedResolutionOverride().x, 40.0f) << "a null pointer leaves the pair";
     VOKFile* fourth = vok_open_file(path.c_str(), 0, 1, 1, &err);
-    EXPECT_EQ(first->recording.resolutionOverride[0], 1e8f) << "vok_open_file resets the pair";
-    EXPECT_EQ(first->recording.resolutionOverride[1], 1e8f);
+    EXPECT_EQ(sharedResolutionOverride().x, 1e8f) << "vok_open_file resets the pair";
+    EXPECT_EQ(sharedResolutionOverride().y, 1e8f);
     for (VOKFile* f : {first, second, third, fourth}) vok_close_file(f);
 }
 

@@ -3,8 +3,15 @@
 // the three formats, column choice, missing values, info and check, and
 // batches of recordings.
 #include <fcntl.h>
+#if defined(_WIN32)
+#include <io.h>
+#include <process.h>
+#include <sys/stat.h>
+#else
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -46,13 +53,54 @@ std::string slurp(const std::string& path) {
     return s.str();
 }
 
-// Runs the built tool with the arguments; standard output and error go to
-// files in the folder.
-ToolRun vok(const TempDir& dir, const std::vector<std::string>& args) {
-    const std::string outPath = (dir.path() / "stdout.txt").string();
-    const std::string errPath = (dir.path() / "stderr.txt").string();
+#if defined(_WIN32)
+// One argument as the child's runtime splits its command line back up.
+std::string commandLineArgument(const std::string& arg) {
+    if (!arg.empty() && arg.find_first_of(" \t\"") == std::string::npos) return arg;
+    std::string out = "\"";
+    std::size_t backslashes = 0;
+    for (char c : arg) {
+        if (c == '\\') {
+            ++backslashes;
+            continue;
+        }
+        out.append(c == '"' ? backslashes * 2 + 1 : backslashes, '\\');
+        backslashes = 0;
+        out.push_back(c);
+    }
+    out.append(backslashes * 2, '\\');
+    out.push_back('"');
+    return out;
+}
+#endif
+
+// Starts the built tool with the arguments; standard output and error go
+// to the files, standard input is empty.  Returns its process (POSIX) or
+// its exit status (Windows, where it is waited for).
+long long startTool(const std::vector<std::string>& args, const std::string& outPath, const std::string& errPath) {
     std::vector<std::string> all{VOK_TOOL};
     all.insert(all.end(), args.begin(), args.end());
+#if defined(_WIN32)
+    for (std::string& a : all) a = commandLineArgument(a);
+    std::vector<const char*> argv;
+    for (const std::string& a : all) argv.push_back(a.c_str());
+    argv.push_back(nullptr);
+    std::fflush(stdout);
+    std::fflush(stderr);
+    const int savedOut = ::_dup(1), savedErr = ::_dup(2), savedIn = ::_dup(0);
+    const int out = ::_open(outPath.c_str(), _O_WRONLY | _O_CREAT | _O_TRUNC | _O_BINARY, _S_IREAD | _S_IWRITE);
+    const int err = ::_open(errPath.c_str(), _O_WRONLY | _O_CREAT | _O_TRUNC | _O_BINARY, _S_IREAD | _S_IWRITE);
+    const int in = ::_open("NUL", _O_RDONLY);
+    ::_dup2(out, 1);
+    ::_dup2(err, 2);
+    ::_dup2(in, 0);
+    const intptr_t status = ::_spawnv(_P_WAIT, VOK_TOOL, argv.data());
+    ::_dup2(savedOut, 1);
+    ::_dup2(savedErr, 2);
+    ::_dup2(savedIn, 0);
+    for (int fd : {out, err, in, savedOut, savedErr, savedIn}) ::_close(fd);
+    return static_cast<long long>(status);
+#else
     std::vector<char*> argv;
     for (std::string& a : all) argv.push_back(a.data());
     argv.push_back(nullptr);
@@ -67,10 +115,29 @@ ToolRun vok(const TempDir& dir, const std::vector<std::string>& args) {
         ::execv(VOK_TOOL, argv.data());
         ::_exit(127);
     }
-    ToolRun r;
+    return pid;
+#endif
+}
+
+#if !defined(_WIN32)
+int waitTool(long long pid) {
     int status = 0;
-    ::waitpid(pid, &status, 0);
-    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    ::waitpid(static_cast<pid_t>(pid), &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+#endif
+
+// Runs the built tool with the arguments; standard output and error go to
+// files in the folder.
+ToolRun vok(const TempDir& dir, const std::vector<std::string>& args) {
+    const std::string outPath = (dir.path() / "stdout.txt").string();
+    const std::string errPath = (dir.path() / "stderr.txt").string();
+    ToolRun r;
+#if defined(_WIN32)
+    r.status = static_cast<int>(startTool(args, outPath, errPath));
+#else
+    r.status = waitTool(startTool(args, outPath, errPath));
+#endif
     r.out = slurp(outPath);
     r.err = slurp(errPath);
     return r;
@@ -751,6 +818,76 @@ TEST(Batch, ParallelWorkersGiveTheSameOutputAsOne) {
     EXPECT_TRUE(std::filesystem::exists(out + "/rec0/samples.csv"));
     EXPECT_TRUE(std::filesystem::exists(out + "/rec2/events.csv"));
 }
+
+// Files of a folder tree, relative path to contents.
+std::map<std::string, std::string> folderContents(const std::string& root) {
+    std::map<std::string, std::string> files;
+    for (const auto& e : std::filesystem::recursive_directory_iterator(root)) {
+        if (e.is_regular_file()) files[std::filesystem::relative(e.path(), root).generic_string()] = slurp(e.path().string());
+    }
+    return files;
+}
+
+TEST(Batch, OutputFilesAppearWholeAndTheSameForAnyNumberOfWorkers) {
+    TempDir dir;
+    const std::string folder = (dir.path() / "data").string();
+    std::filesystem::create_directories(folder);
+    for (int i = 0; i < 5; ++i) {
+        const GenResult r = vokgen::generateRecording(smallRecording(40 + static_cast<std::uint64_t>(i)));
+        writeGenerated(dir, "data/r" + std::to_string(i) + ".vok", r);
+    }
+    const std::string one = (dir.path() / "one").string(), three = (dir.path() / "three").string();
+    ASSERT_EQ(vok(dir, {"export", "-j", "1", "--velocities", "-o", one, folder}).status, 0);
+    // An older, longer file of the same name is replaced whole.
+    std::filesystem::create_directories(three + "/r0");
+    std::ofstream(three + "/r0/samples.csv") << std::string(1 << 20, 'x');
+    const ToolRun run = vok(dir, {"export", "-j", "3", "--velocities", "-o", three, folder});
+    EXPECT_EQ(run.status, 0) << run.err;
+    const auto a = folderContents(one), b = folderContents(three);
+    EXPECT_EQ(a.size(), 5u * 6u) << "six tables per recording";
+    EXPECT_TRUE(a == b) << "the files written with three workers, temporaries included, differ";
+}
+
+#if !defined(_WIN32)
+TEST(Batch, InterruptLeavesNoHalfWrittenFile) {
+    TempDir dir;
+    const std::string folder = (dir.path() / "data").string();
+    std::filesystem::create_directories(folder);
+    GenOptions o = smallRecording(9);
+    o.durationMs = 120000;
+    o.sampleRate = 1000;
+    const GenResult r = vokgen::generateRecording(o);
+    for (int i = 0; i < 6; ++i) writeGenerated(dir, "data/r" + std::to_string(i) + ".vok", r);
+    const std::string reference = (dir.path() / "reference").string();
+    ASSERT_EQ(vok(dir, {"export", "-o", reference, "--velocities", folder + "/r0.vok"}).status, 0);
+    const std::string whole = slurp(reference + "/samples.csv");
+    const std::string out = (dir.path() / "out").string();
+    const std::string outPath = (dir.path() / "stdout.txt").string(), errPath = (dir.path() / "stderr.txt").string();
+    const long long pid = startTool({"export", "-j", "2", "--velocities", "-o", out, folder}, outPath, errPath);
+    // Once the first files have appeared, or after a while at the latest.
+    for (int i = 0; i < 300 && !std::filesystem::exists(out + "/r0"); ++i) ::usleep(10000);
+    ::usleep(100000);
+    ::kill(static_cast<pid_t>(pid), SIGINT);
+    const int status = waitTool(pid);
+    ASSERT_TRUE(status == 130 || status == 0) << slurp(errPath);
+    if (status == 130) {
+        EXPECT_EQ(slurp(errPath).find("vok: interrupted\n") != std::string::npos, true) << slurp(errPath);
+    }
+    int complete = 0;
+    if (std::filesystem::exists(out)) {
+        for (const auto& [name, text] : folderContents(out)) {
+            EXPECT_EQ(name.find(".part"), std::string::npos) << name << " left behind";
+            if (name.ends_with("/samples.csv")) {
+                EXPECT_EQ(text.size(), whole.size()) << name << " is not complete";
+                ++complete;
+            }
+        }
+    }
+    if (status == 0) {
+        EXPECT_EQ(complete, 6);
+    }
+}
+#endif
 
 // ---------------------------------------------------------------------------
 

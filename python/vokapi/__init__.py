@@ -14,6 +14,9 @@
         for item in rec:                     # the item stream, as the C cursor serves it
             ...
 
+    ds = vokapi.dataset("data/*.vok")        # many recordings as Dask frames (needs python3-dask)
+    ds.events().groupby("recording").duration.mean().compute()
+
 The package calls the vokapi shared library through ctypes: no compiler is
 needed.  The library is taken from the file named by the environment variable
 VOKAPI_LIBRARY, else from this package's folder, else from the system's
@@ -29,11 +32,13 @@ from ._lib import (ABSENT_VALUE, ABSENT_WORD, BUTTONEVENT, EBLINK, EFIX, EMARK, 
                    SAMPLE_INPUT, SAMPLE_LEFT, SAMPLE_PUPILSIZE, SAMPLE_PUPILXY, SAMPLE_RESOLUTION, SAMPLE_RIGHT,
                    SAMPLE_TYPE, SBLINK, SFIX, SMARK, SSACC, STARTEVENTS, STARTSAMPLES, library_path, lib)
 from ._analysis import Display
+from ._dataset import Dataset, RecordingError, dataset
 from ._recording import (DEFAULT_SAMPLE_COLUMNS, EVENT_DTYPE, RECORDING_DTYPE, SAMPLE_COLUMNS, SAMPLE_DTYPE, Item,
                          Recording, Trial, TrialHeader, open, physical_setup, ppd)
 
 __all__ = [
     "open", "Recording", "Trial", "TrialHeader", "Item", "Display", "physical_setup", "ppd", "library_version",
+    "dataset", "Dataset", "RecordingError",
     "SAMPLE_COLUMNS", "DEFAULT_SAMPLE_COLUMNS", "SAMPLE_DTYPE", "EVENT_DTYPE", "RECORDING_DTYPE",
 ]
 

@@ -402,33 +402,55 @@ except OSError:
     _libc = None
 
 _stdout_lock = threading.Lock()
+_stdout_state = {"users": 0, "saved": None, "file": None}
 
 
 class quiet_stdout:
     """Redirects file descriptor 1 into a temporary file for the block and
     logs what was written there at DEBUG level.  Does nothing where the C
-    library's buffers cannot be flushed (Windows) or descriptor 1 is closed."""
+    library's buffers cannot be flushed (Windows) or descriptor 1 is closed.
+    The descriptor belongs to the process: blocks of several threads share
+    one redirection, made by the first to enter and undone by the last to
+    leave, so that the library calls inside them still run at once."""
 
     def __enter__(self):
-        self._saved = None
+        self._active = False
         if _libc is None or os.environ.get("VOKAPI_SHOW_STDOUT"):
             return self
-        _stdout_lock.acquire()
-        try:
-            import tempfile
-            sys.stdout.flush()
-            _libc.fflush(None)
-            self._file = tempfile.TemporaryFile()
-            self._saved = os.dup(1)
-            os.dup2(self._file.fileno(), 1)
-        except (OSError, ValueError, AttributeError):
-            self._saved = None
-            _stdout_lock.release()
+        with _stdout_lock:
+            if _stdout_state["users"] == 0:
+                try:
+                    import tempfile
+                    sys.stdout.flush()
+                    _libc.fflush(None)
+                    temp = tempfile.TemporaryFile()
+                    saved = os.dup(1)
+                    os.dup2(temp.fileno(), 1)
+                except (OSError, ValueError, AttributeError):
+                    return self
+                _stdout_state["saved"], _stdout_state["file"] = saved, temp
+            _stdout_state["users"] += 1
+            self._active = True
         return self
 
     def __exit__(self, *exc):
-        if self._saved is None:
+        if not self._active:
             return False
+        with _stdout_lock:
+            _stdout_state["users"] -= 1
+            if _stdout_state["users"] > 0:
+                return False
+            saved, temp = _stdout_state["saved"], _stdout_state["file"]
+            _stdout_state["saved"] = _stdout_state["file"] = None
+            _libc.fflush(None)
+            os.dup2(saved, 1)
+            os.close(saved)
+        temp.seek(0)
+        for line in temp.read().decode("utf-8", "replace").splitlines():
+            if line.strip():
+                log.debug("%s", line.rstrip())
+        temp.close()
+        return False
         try:
             _libc.fflush(None)
             os.dup2(self._saved, 1)

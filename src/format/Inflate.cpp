@@ -2,6 +2,7 @@
 
 #include <zlib.h>
 
+#include <atomic>
 #include <utility>
 #include <vector>
 
@@ -16,7 +17,7 @@ namespace {
 constexpr std::size_t kChunk = 16384;
 constexpr std::size_t kTempNameRoom = 4096;
 
-std::uint64_t g_inflatedSizeLimit = kMaxInflatedSize;
+std::atomic<std::uint64_t> g_inflatedSizeLimit{kMaxInflatedSize};  // lowered by tests
 
 struct FileCloser {
     void operator()(std::FILE* f) const { std::fclose(f); }
@@ -101,11 +102,10 @@ int inflateBody(std::FILE* in, std::FILE* out, std::uint64_t limit) {
     return inflater.run(read, write, limit);
 }
 
-std::uint64_t inflatedSizeLimit() { return g_inflatedSizeLimit; }
+std::uint64_t inflatedSizeLimit() { return g_inflatedSizeLimit.load(std::memory_order_relaxed); }
 
 std::uint64_t setInflatedSizeLimit(std::uint64_t limit) {
-    std::uint64_t previous = g_inflatedSizeLimit;
-    g_inflatedSizeLimit = limit;
+    const std::uint64_t previous = g_inflatedSizeLimit.exchange(limit, std::memory_order_relaxed);
     return previous;
 }
 
@@ -137,7 +137,7 @@ std::unique_ptr<FileInputStream> inflateToTempFile(FileInputStream& recording,
     // anything that would load less than the body holds: a failed read of
     // the recording, a failed write of the temporary file, zlib without
     // memory.
-    int result = inflateBody(in, temp.get(), g_inflatedSizeLimit);
+    int result = inflateBody(in, temp.get(), inflatedSizeLimit());
     VOK_CHECK(result != kInflateTooLarge, "Decompressed recording is larger than 4 GiB \n");
     VOK_CHECK(result != kInflateIoError, "Failed to decompress the recording into a temp file \n");
     VOK_CHECK(result == kInflateOk || result == Z_DATA_ERROR,

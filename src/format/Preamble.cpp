@@ -1,20 +1,23 @@
 #include "format/Preamble.h"
 
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 
 namespace vok {
 
 namespace {
-int g_textEncoding = 0;
+// Library-wide by design (the last preamble read sets it); atomic so that
+// opens in several threads may set it while others read it.
+std::atomic<int> g_textEncoding{0};
 
 bool startsWith(const char* text, const char* prefix) {
     return std::strncmp(text, prefix, std::strlen(prefix)) == 0;
 }
 }  // namespace
 
-int textEncodingFlag() { return g_textEncoding; }
-void setTextEncodingFlag(int flag) { g_textEncoding = flag; }
+int textEncodingFlag() { return g_textEncoding.load(std::memory_order_relaxed); }
+void setTextEncodingFlag(int flag) { g_textEncoding.store(flag, std::memory_order_relaxed); }
 
 int readPreambleLine(RecordReader& reader, char (&line)[200], std::size_t& length) {
     length = 0;
@@ -69,13 +72,13 @@ void deriveTextEncoding(const std::string& text) {
         std::size_t from = at + 6;
         std::size_t to = text.find('.', from);
         std::string number = text.substr(from, to == std::string::npos ? std::string::npos : to - from);
-        g_textEncoding = std::atoi(number.c_str()) >= 6 ? 1 : 0;
+        setTextEncodingFlag(std::atoi(number.c_str()) >= 6 ? 1 : 0);
         return;
     }
     at = text.find("ZKMB");
     if (at != std::string::npos && text.size() - at >= 7) {
         char digit = text[at + 4];
-        if (digit >= '2' && digit <= '8' && text[at + 5] == '.') g_textEncoding = 1;
+        if (digit >= '2' && digit <= '8' && text[at + 5] == '.') setTextEncodingFlag(1);
     }
 }
 

@@ -3,6 +3,7 @@
 #include <cctype>
 #include <climits>
 #include <cstring>
+#include <mutex>
 
 namespace vok::java {
 
@@ -11,6 +12,10 @@ namespace {
 constexpr float kUnknown = 100000000.0f;
 constexpr float kAbsent = -32768.0f;
 
+// Shared by every VOK object (in any thread): messages of one recording set
+// it and every open resets it.  Guarded, and read as a whole copy, so that a
+// conversion never mixes two announcements.
+std::mutex g_lock;
 DisplayArea g_area{kUnknown, kUnknown, kUnknown, kUnknown, kUnknown, kUnknown};
 
 bool complete(const DisplayArea& a) {
@@ -20,8 +25,8 @@ bool complete(const DisplayArea& a) {
 
 // The mapping of one axis, in the single- and double-precision steps the
 // recordings' viewers use.
-float mapAxis(float value, float low, float high, float size) {
-    if (value == kUnknown || value == kAbsent || !complete(g_area)) return value;
+float mapAxis(const DisplayArea& area, float value, float low, float high, float size) {
+    if (value == kUnknown || value == kAbsent || !complete(area)) return value;
     const float w = high - low;
     const auto e = static_cast<float>(static_cast<double>(w) / 0.95 - static_cast<double>(w));
     const float lo = low - e;
@@ -52,13 +57,27 @@ const char* readInteger(const char* p, long long& value) {
 
 }  // namespace
 
-const DisplayArea& displayArea() { return g_area; }
+DisplayArea displayArea() {
+    const std::lock_guard<std::mutex> lock(g_lock);
+    return g_area;
+}
 
-void resetDisplayArea() { g_area = DisplayArea{kUnknown, kUnknown, kUnknown, kUnknown, kUnknown, kUnknown}; }
+void resetDisplayArea() {
+    const std::lock_guard<std::mutex> lock(g_lock);
+    g_area = DisplayArea{kUnknown, kUnknown, kUnknown, kUnknown, kUnknown, kUnknown};
+}
 
-float displayX(float value) { return mapAxis(value, g_area.left, g_area.right, g_area.width); }
+float displayX(const DisplayArea& area, float value) {
+    return mapAxis(area, value, area.left, area.right, area.width);
+}
 
-float displayY(float value) { return mapAxis(value, g_area.top, g_area.bottom, g_area.height); }
+float displayY(const DisplayArea& area, float value) {
+    return mapAxis(area, value, area.top, area.bottom, area.height);
+}
+
+float displayX(float value) { return displayX(displayArea(), value); }
+
+float displayY(float value) { return displayY(displayArea(), value); }
 
 bool readFourIntegers(const char* text, long long (&values)[4]) {
     const char* p = text;
@@ -72,6 +91,7 @@ bool readFourIntegers(const char* text, long long (&values)[4]) {
 void noteDisplayMessage(const char* text) {
     if (text == nullptr) return;
     long long v[4];
+    const std::lock_guard<std::mutex> lock(g_lock);
     if (std::strstr(text, "DISPLAY_COORDS") != nullptr) {
         // The text holds the keyword, so it is at least that long.
         if (readFourIntegers(text + 14, v)) {

@@ -6,7 +6,9 @@
 //
 // The area is process-wide, shared by every open Java VOK object, and reset
 // by every successful open; 1e8 marks a value not known, and while any of
-// the six is unknown positions pass unchanged.  Not thread-safe.
+// the six is unknown positions pass unchanged.  Safe to use from several
+// threads (a lock guards it); which announcement a conversion sees is then
+// a matter of timing, as it is for one thread with several VOK objects.
 #pragma once
 
 namespace vok::java {
@@ -16,8 +18,8 @@ struct DisplayArea {
     float width, height;             // from the last "DISPLAY_COORDS"
 };
 
-// The process-wide area.
-const DisplayArea& displayArea();
+// A copy of the process-wide area.
+DisplayArea displayArea();
 
 // Sets all six values to 1e8 (unknown).
 void resetDisplayArea();
@@ -27,6 +29,9 @@ void resetDisplayArea();
 // the area is not completely known.
 float displayX(float value);
 float displayY(float value);
+// The same with an area copied once, for the fields of one record.
+float displayX(const DisplayArea& area, float value);
+float displayY(const DisplayArea& area, float value);
 
 // Notes a message that announces the display size or area.  Text that
 // contains "DISPLAY_COORDS" is read for four integers from its 15th

@@ -120,8 +120,9 @@ void fillEvent(JNIEnv* env, jobject object, Event& e, int requestedType, bool co
     LocalRef text(env, textToJava(env, e.message != nullptr ? e.message->c : "", textEncodingFlag()));
     if (checkException(env, kAtEventText)) return;
 
-    auto x = [convert](float v) { return convert ? displayX(v) : v; };
-    auto y = [convert](float v) { return convert ? displayY(v) : v; };
+    const DisplayArea area = convert ? displayArea() : DisplayArea{};
+    auto x = [convert, &area](float v) { return convert ? displayX(area, v) : v; };
+    auto y = [convert, &area](float v) { return convert ? displayY(area, v) : v; };
     const jvalue args[] = {
         objectValue(object),
         intValue(e.time),
@@ -186,9 +187,10 @@ void fillSample(JNIEnv* env, jobject object, const Sample& s, bool convert) {
     float gazeX[2] = {s.gazeX[0], s.gazeX[1]};
     float gazeY[2] = {s.gazeY[0], s.gazeY[1]};
     if (convert) {
+        const DisplayArea area = displayArea();
         for (int eye = 0; eye < 2; ++eye) {
-            gazeX[eye] = displayX(gazeX[eye]);
-            gazeY[eye] = displayY(gazeY[eye]);
+            gazeX[eye] = displayX(area, gazeX[eye]);
+            gazeY[eye] = displayY(area, gazeY[eye]);
         }
     }
     const float(*const pairs[])[2] = {

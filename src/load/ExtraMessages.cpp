@@ -2,6 +2,9 @@
 
 #include <cmath>
 #include <cstring>
+#include <exception>
+#include <mutex>
+#include <optional>
 
 #include "core/ApiBoundary.h"
 #include "core/Log.h"
@@ -12,6 +15,8 @@ namespace vok {
 
 namespace {
 
+// The name set by vok_set_extra_message_file, read by opens in any thread.
+std::mutex g_fileNameLock;
 std::string g_fileName;
 bool g_fileNameSet = false;
 
@@ -67,9 +72,14 @@ bool readRest(ExtraMessages& extra, std::uint32_t k, std::string& rest) {
 
 }  // namespace
 
-const std::string* extraMessageFileName() { return g_fileNameSet ? &g_fileName : nullptr; }
+std::optional<std::string> extraMessageFileName() {
+    const std::lock_guard<std::mutex> lock(g_fileNameLock);
+    if (!g_fileNameSet) return std::nullopt;
+    return g_fileName;
+}
 
 void setExtraMessageFileName(const char* name) {
+    const std::lock_guard<std::mutex> lock(g_fileNameLock);
     if (name == nullptr) {
         g_fileName.clear();
         g_fileNameSet = false;
@@ -81,7 +91,7 @@ void setExtraMessageFileName(const char* name) {
 }
 
 std::string chooseExtraMessageFile(const char* path) {
-    if (const std::string* name = extraMessageFileName()) return *name;
+    if (std::optional<std::string> name = extraMessageFileName()) return *name;
     const std::string recording = path != nullptr ? path : "";
     const std::size_t cut = recording.find_last_of(platform::folderSeparators());
     if (cut == std::string::npos) return kDefaultName;

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -60,9 +61,10 @@ struct ExtraMessages {
     FloatData record{};     // message record of the entry returned last
 };
 
-// The process-wide name set by vok_set_extra_message_file; null when none is
-// set (the default name beside the recording applies then).
-const std::string* extraMessageFileName();
+// A copy of the process-wide name set by vok_set_extra_message_file; none
+// when no name is set (the default name beside the recording applies then).
+// Guarded: the name may be set while other threads open recordings.
+std::optional<std::string> extraMessageFileName();
 void setExtraMessageFileName(const char* name);
 
 // The file to read for the recording at path: the process-wide name when one

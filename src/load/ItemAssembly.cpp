@@ -207,8 +207,8 @@ int ItemDecoder::loadItem(std::uint32_t i, const RecordingInfo* currentRecording
                     setRecordTag(out, kTagIsSample);
                     return 0;
                 }
-                const float* res = recording_.resolutionOverride;
-                computeSampleVelocities(window_, out.sample, res[0], res[1], truncRate(currentRecording->sampleRate),
+                const ResolutionOverride res = sharedResolutionOverride();
+                computeSampleVelocities(window_, out.sample, res.x, res.y, truncRate(currentRecording->sampleRate),
                                         recording_.reader.trackerRevision);
             } else {
                 log("WARNING: VOK FILE MAY BE CORRUPTED. Samples %ld found without start recording \n",

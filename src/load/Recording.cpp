@@ -1,5 +1,7 @@
 #include "load/Recording.h"
 
+#include <atomic>
+#include <bit>
 #include <cstring>
 #include <memory>
 
@@ -14,7 +16,12 @@
 namespace vok {
 
 namespace {
-float g_resolutionOverride[2] = {1e8f, 1e8f};
+// Both values in one word, so that a reader never sees the x of one open
+// and the y of another.
+constexpr std::uint64_t packResolution(float x, float y) {
+    return (static_cast<std::uint64_t>(std::bit_cast<std::uint32_t>(y)) << 32) | std::bit_cast<std::uint32_t>(x);
+}
+std::atomic<std::uint64_t> g_resolutionOverride{packResolution(1e8f, 1e8f)};
 
 // Item positions are 32-bit with the all-ones value reserved, so a record
 // stream must end before 4 GiB - 1.
@@ -34,7 +41,10 @@ constexpr Magic kMagicLines[] = {
 };
 }  // namespace
 
-float* sharedResolutionOverride() { return g_resolutionOverride; }
+ResolutionOverride sharedResolutionOverride() {
+    const std::uint64_t word = g_resolutionOverride.load(std::memory_order_relaxed);
+    return {std::bit_cast<float>(static_cast<std::uint32_t>(word)), std::bit_cast<float>(static_cast<std::uint32_t>(word >> 32))};
+}
 
 bool matchMagic(const char* line, MagicVariant& variant) {
     for (const Magic& magic : kMagicLines) {
@@ -68,11 +78,8 @@ void openRecordingInMemory(Recording& recording, const void* data, std::size_t s
 void openRecording(Recording& recording, std::unique_ptr<InputStream> source, const char* extraPath,
                    const OpenOptions& options, const float* resolution) {
     recording.options = options;
-    if (resolution != nullptr) {
-        g_resolutionOverride[0] = resolution[0];
-        g_resolutionOverride[1] = resolution[1];
-    }
-    recording.resolutionOverride = g_resolutionOverride;
+    if (resolution != nullptr)
+        g_resolutionOverride.store(packResolution(resolution[0], resolution[1]), std::memory_order_relaxed);
     RecordReader& reader = recording.reader;
     reader.messageTimeOffsets = options.messageTimeOffsets();
 
@@ -83,7 +90,7 @@ void openRecording(Recording& recording, std::unique_ptr<InputStream> source, co
     reader.stream = std::move(source);
 
     // The recording opened: now its extra message file, which stands beside it.
-    if (options.extraMessages() && (extraPath != nullptr || extraMessageFileName() != nullptr)) {
+    if (options.extraMessages() && (extraPath != nullptr || extraMessageFileName().has_value())) {
         openExtraMessages(recording.extra, extraPath);
     }
 

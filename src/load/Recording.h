@@ -18,8 +18,12 @@
 namespace vok {
 
 // The resolution override pair shared by every open file; (1e8, 1e8) means
-// no override.  vok_open_file resets it, vok_open_file_ex may set it.
-float* sharedResolutionOverride();
+// no override.  vok_open_file resets it, vok_open_file_ex may set it.  Read
+// and written whole, without a lock, from any thread.
+struct ResolutionOverride {
+    float x, y;
+};
+ResolutionOverride sharedResolutionOverride();
 
 struct OpenOptions {
     int consistency = 0;
@@ -49,7 +53,6 @@ struct Recording {
     ~Recording();
 
     OpenOptions options;
-    const float* resolutionOverride = nullptr;  // the shared pair
     std::string tempFileName;  // set for a compressed recording read from a file
     RecordReader reader;
     std::string preambleText;

@@ -4,6 +4,7 @@
 #include "measures/PhysicalSetup.h"
 
 #include <cmath>
+#include <mutex>
 
 #include "measures/Truncation.h"
 
@@ -11,6 +12,10 @@ namespace vok {
 
 namespace {
 
+// Process-wide by design: one setup for every caller.  The lock makes each
+// call see whole matrices and keeps a history from being updated by two
+// calls at once; the order of calls from several threads stays theirs.
+std::mutex gLock;
 PhysicalSetupState gState{};
 
 // Marker that selects the model with a single eye distance.
@@ -28,7 +33,10 @@ bool validEye(int eye) { return eye == 0 || eye == 1; }
 
 PhysicalSetupState& physicalSetupState() { return gState; }
 
-void resetPhysicalSetup() { gState = PhysicalSetupState{}; }
+void resetPhysicalSetup() {
+    const std::lock_guard<std::mutex> lock(gLock);
+    gState = PhysicalSetupState{};
+}
 
 Quad pixelQuad(float physLeft, float physTop, float physRight, float physBottom, float pixLeft, float pixTop,
                float pixRight, float pixBottom) {
@@ -136,14 +144,18 @@ double headRefAngle(double x1, double y1, double x2, double y2) {
 
 int computePhysicalSetup(float distance, float distanceBottom, float physLeft, float physTop, float physRight,
                          float physBottom, float pixLeft, float pixTop, float pixRight, float pixBottom) {
-    emptyHistory(gState.history[0]);
-    emptyHistory(gState.history[1]);
     const Quad pixels =
         pixelQuad(physLeft, physTop, physRight, physBottom, pixLeft, pixTop, pixRight, pixBottom);
     const Quad headRef = headRefQuad(distance, distanceBottom, physLeft, physTop, physRight, physBottom);
-    gState.a = squareToQuad(headRef);
-    gState.b = squareToQuad(pixels);
-    gState.bAdjugate = adjugate(gState.b);
+    const Matrix3 a = squareToQuad(headRef);
+    const Matrix3 b = squareToQuad(pixels);
+    const Matrix3 bAdjugate = adjugate(b);
+    const std::lock_guard<std::mutex> lock(gLock);
+    emptyHistory(gState.history[0]);
+    emptyHistory(gState.history[1]);
+    gState.a = a;
+    gState.b = b;
+    gState.bAdjugate = bAdjugate;
     return 0;
 }
 
@@ -216,6 +228,7 @@ void calculatePpd(float xExtent, float yExtent, const Sample* sample, int eye, d
         if (ppdY != nullptr) *ppdY = kPpdMissing;
         return;
     }
+    const std::lock_guard<std::mutex> lock(gLock);
     recordPpd(eye, probePpd(xExtent, yExtent, *sample, eye), *ppdX, *ppdY);
 }
 

@@ -50,6 +50,9 @@ struct PhysicalSetupState {
 };
 
 // The process-wide state, zero until the first computePhysicalSetup.
+// computePhysicalSetup, calculatePpd and resetPhysicalSetup take its lock;
+// the parts below that read or change it (pixelToHeadRef, probePpd,
+// recordPpd) do not, and are called with the lock held or from one thread.
 PhysicalSetupState& physicalSetupState();
 
 // Back to the state at load time: zero matrices, empty histories.

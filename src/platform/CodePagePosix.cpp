@@ -123,7 +123,9 @@ bool encodeWithIconv(const std::string& charset, std::u16string_view text, std::
 
 std::string systemCodePageName() {
     // nl_langinfo answers for the locale in force; its text may be
-    // overwritten by the next call, so it is copied at once.
+    // overwritten by the next call, so it is copied at once.  (glibc keeps
+    // the code set name in the locale's own data, so threads do not
+    // overwrite each other's answer; only a concurrent setlocale would.)
     const char* codeset = nl_langinfo(CODESET);
     std::string name = codeset != nullptr ? codeset : "";
     if (name.empty() || sameName(name.c_str(), "ANSI_X3.4-1968") || sameName(name.c_str(), "ASCII") ||

@@ -1,5 +1,7 @@
 #include "platform/FaultInjection.h"
 
+#include <mutex>
+
 namespace vok::fault {
 
 namespace {
@@ -10,15 +12,17 @@ struct PointState {
     std::uint64_t nth = 0;
     std::uint64_t calls = 0;
 };
+std::mutex g_lock;
 PointState g_points[kPointCount];
 
 int indexOf(Point point) { return static_cast<int>(point); }
 }  // namespace
 
 namespace detail {
-bool g_armed = false;
+std::atomic<bool> g_armed{false};
 
 bool failSlow(Point point) {
+    const std::lock_guard<std::mutex> lock(g_lock);
     PointState& s = g_points[indexOf(point)];
     if (!s.armed) return false;
     ++s.calls;
@@ -29,22 +33,31 @@ bool failSlow(Point point) {
 }  // namespace detail
 
 void arm(Point point, std::uint64_t nth, bool persistent) {
+    const std::lock_guard<std::mutex> lock(g_lock);
     PointState& s = g_points[indexOf(point)];
     s = PointState{};
     s.armed = nth != 0;
     s.persistent = persistent;
     s.nth = nth;
-    detail::g_armed = false;
-    for (const PointState& p : g_points) detail::g_armed = detail::g_armed || p.armed;
+    bool any = false;
+    for (const PointState& p : g_points) any = any || p.armed;
+    detail::g_armed.store(any, std::memory_order_relaxed);
 }
 
 void disarm() {
+    const std::lock_guard<std::mutex> lock(g_lock);
     for (PointState& s : g_points) s = PointState{};
-    detail::g_armed = false;
+    detail::g_armed.store(false, std::memory_order_relaxed);
 }
 
-std::uint64_t calls(Point point) { return g_points[indexOf(point)].calls; }
+std::uint64_t calls(Point point) {
+    const std::lock_guard<std::mutex> lock(g_lock);
+    return g_points[indexOf(point)].calls;
+}
 
-bool fired(Point point) { return g_points[indexOf(point)].fired; }
+bool fired(Point point) {
+    const std::lock_guard<std::mutex> lock(g_lock);
+    return g_points[indexOf(point)].fired;
+}
 
 }  // namespace vok::fault

@@ -6,6 +6,7 @@
 // refilled or a piece is written, never per byte.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 #include "platform/Compiler.h"
@@ -20,13 +21,15 @@ enum class Point : int {
 inline constexpr int kPointCount = 3;
 
 namespace detail {
-extern bool g_armed;
+// Read by every thread that reads a recording; the points themselves are
+// counted under a lock, so arming is safe while other threads read.
+extern std::atomic<bool> g_armed;
 bool failSlow(Point point);
 }  // namespace detail
 
 // True when this call at point must fail.  Counts the call while armed.
 inline bool shouldFail(Point point) {
-    if (VOK_LIKELY(!detail::g_armed)) return false;
+    if (VOK_LIKELY(!detail::g_armed.load(std::memory_order_relaxed))) return false;
     return detail::failSlow(point);
 }
 

@@ -95,4 +95,9 @@ bool changeDirectory(const char* path);
 // or -1 when it could not be started or did not end normally.
 int runProgram(const std::vector<std::string>& arguments);
 
+// The same, with the program started in directory (the current directory
+// when empty).  The process's own current directory is not changed, so
+// other threads' relative names keep their meaning.
+int runProgramIn(const std::string& directory, const std::vector<std::string>& arguments);
+
 }  // namespace vok::platform

@@ -119,7 +119,9 @@ std::string currentDirectory() {
 
 bool changeDirectory(const char* path) { return chdir(path) == 0; }
 
-int runProgram(const std::vector<std::string>& arguments) {
+int runProgram(const std::vector<std::string>& arguments) { return runProgramIn(std::string(), arguments); }
+
+int runProgramIn(const std::string& directory, const std::vector<std::string>& arguments) {
     if (arguments.empty() || arguments[0].empty()) return -1;
     std::vector<char*> argv;
     argv.reserve(arguments.size() + 1);
@@ -128,7 +130,16 @@ int runProgram(const std::vector<std::string>& arguments) {
     pid_t pid = 0;
     // posix_spawnp searches PATH as the shell does, but no shell parses
     // the arguments.
-    if (posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0) return -1;
+    posix_spawn_file_actions_t actions;
+    if (posix_spawn_file_actions_init(&actions) != 0) return -1;
+    // The child changes directory, the process does not.
+    if (!directory.empty() && posix_spawn_file_actions_addchdir_np(&actions, directory.c_str()) != 0) {
+        posix_spawn_file_actions_destroy(&actions);
+        return -1;
+    }
+    const int spawned = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (spawned != 0) return -1;
     int status = 0;
     for (;;) {
         pid_t r = waitpid(pid, &status, 0);

@@ -188,7 +188,9 @@ std::string quoteArgument(const std::string& arg) {
 
 }  // namespace
 
-int runProgram(const std::vector<std::string>& arguments) {
+int runProgram(const std::vector<std::string>& arguments) { return runProgramIn(std::string(), arguments); }
+
+int runProgramIn(const std::string& directory, const std::vector<std::string>& arguments) {
     if (arguments.empty() || arguments[0].empty()) return -1;
     // The program name is split off by CreateProcess itself, which knows
     // only quotes; a name cannot contain a quote.
@@ -212,8 +214,9 @@ int runProgram(const std::vector<std::string>& arguments) {
     // No application name: CreateProcess looks the program up (with ".exe"
     // added) in the host program's directory, the current directory, the
     // system directories and PATH.  No command interpreter runs.
-    if (!CreateProcessA(nullptr, mutableLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
-                        &startup, &process)) {
+    // The child starts in directory; the process keeps its own.
+    if (!CreateProcessA(nullptr, mutableLine.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                        directory.empty() ? nullptr : directory.c_str(), &startup, &process)) {
         return -1;
     }
     WaitForSingleObject(process.hProcess, INFINITE);

@@ -4,7 +4,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <memory>
+#include <mutex>
 
 #include "core/Log.h"
 #include "platform/Platform.h"
@@ -18,6 +20,10 @@ struct LookupState {
     const LookupRecord* current = nullptr;
     bool searchPathExtended = false;
 };
+
+// One table for the whole process, as every VOK object shares it; the lock
+// keeps it whole when VOK objects are used in several threads.
+std::recursive_mutex g_lock;
 
 LookupState& state() {
     static LookupState s;
@@ -135,6 +141,7 @@ int loadTableOnce(const char* name, std::uint32_t n, bool createAllowed) {
 }  // namespace
 
 int loadTable(const char* name, std::uint32_t n, bool createAllowed) {
+    const std::lock_guard<std::recursive_mutex> lock(g_lock);
     const int result = loadTableOnce(name, n, createAllowed);
     // A failed load leaves no table behind, not even an older one: frame
     // lookups must not answer from another recording's or video's table.
@@ -143,6 +150,7 @@ int loadTable(const char* name, std::uint32_t n, bool createAllowed) {
 }
 
 std::uint32_t nextFrameTime() {
+    const std::lock_guard<std::recursive_mutex> lock(g_lock);
     LookupState& s = state();
     s.current = nullptr;
     if (!s.table) return kNoTime;
@@ -162,18 +170,26 @@ std::uint32_t nextFrameTime() {
 }
 
 int currentFrameNumber() {
+    const std::lock_guard<std::recursive_mutex> lock(g_lock);
     const LookupRecord* r = state().current;
     return r != nullptr ? r->frameNumber() : -1;
 }
 
 const char* currentBaseName() {
+    const std::lock_guard<std::recursive_mutex> lock(g_lock);
     const LookupState& s = state();
     return s.table ? s.table->baseName() : "";
 }
 
-const AVIVOKTimeLookupTime* currentTable() { return state().table.get(); }
+const AVIVOKTimeLookupTime* currentTable() {
+    const std::lock_guard<std::recursive_mutex> lock(g_lock);
+    return state().table.get();
+}
+
+std::unique_lock<std::recursive_mutex> lockLookup() { return std::unique_lock<std::recursive_mutex>(g_lock); }
 
 int frameForTime(std::uint32_t t) {
+    const std::lock_guard<std::recursive_mutex> lock(g_lock);
     const LookupState& s = state();
     return s.table ? s.table->frameForTime(t) : -1;
 }
@@ -187,6 +203,7 @@ std::string recordingNameOf(const AVIVOKTimeLookupTime& table) {
 }
 
 int findFrameForRecordingTime(std::uint32_t n, std::uint32_t t) {
+    const std::lock_guard<std::recursive_mutex> lock(g_lock);
     LookupState& s = state();
     if (!s.table) return -1;
     if (s.table->videoNumber() != n) {
@@ -197,33 +214,28 @@ int findFrameForRecordingTime(std::uint32_t n, std::uint32_t t) {
 }
 
 void dropTable() {
+    const std::lock_guard<std::recursive_mutex> lock(g_lock);
     LookupState& s = state();
     s.current = nullptr;
     s.table.reset();
 }
 
 int runInDirectory(const std::string& directory, const std::vector<std::string>& arguments) {
+    const std::lock_guard<std::recursive_mutex> lock(g_lock);
     LookupState& s = state();
     if (!s.searchPathExtended) {
         extendSearchPath();
         s.searchPathExtended = true;
     }
     if (directory.empty()) return platform::runProgram(arguments);
-    // Without the way back the process would stay in the other directory.
-    const std::string previous = platform::currentDirectory();
-    if (previous.empty()) {
-        printDirect("Cannot read the current directory\n");
-        return -1;
-    }
-    if (!platform::changeDirectory(directory.c_str())) {
+    std::error_code ec;
+    if (!std::filesystem::is_directory(directory, ec)) {
         printDirect("Cannot change to directory %s\n", directory.c_str());
         return -1;
     }
-    const int status = platform::runProgram(arguments);
-    if (!platform::changeDirectory(previous.c_str())) {
-        printDirect("Cannot change back to directory %s\n", previous.c_str());
-    }
-    return status;
+    // The converter starts in the directory; the process stays where it is,
+    // so that other threads' relative names keep their meaning.
+    return platform::runProgramIn(directory, arguments);
 }
 
 }  // namespace vok::video

@@ -6,11 +6,13 @@
 // recording's directory.
 //
 // Loading writes its progress and failures to standard output, not to the
-// log function.  Nothing here is thread-safe: like the other library-wide
-// settings, the lookup is used from one thread at a time.
+// log function.  Every call takes the lookup's lock, so VOK objects in
+// several threads may use it; they still share the one table and its frame
+// iteration, so frame messages are meaningful for one VOK object at a time.
 #pragma once
 
 #include <cstdint>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -57,13 +59,16 @@ int frameForTime(std::uint32_t t);
 
 // findFrameForRecordingTime and dropTable: java/VideoPort.h.
 
+// Holds the lookup's lock across several calls (the lock is recursive).
+std::unique_lock<std::recursive_mutex> lockLookup();
+
 // Recording file name rebuilt from a table's directory, separator and base
 // name, with the suffix ".vok".
 std::string recordingNameOf(const AVIVOKTimeLookupTime& table);
 
 // Runs a program (arguments[0], found on the search path) in directory, or
 // in the current directory when directory is empty, without a command
-// interpreter; the current directory is restored afterwards.  On the first
+// interpreter; the process's current directory is not changed.  On the first
 // call the directory of the host program is appended to the search path.
 // Returns the program's exit status, or -1 when it could not be run.
 int runInDirectory(const std::string& directory, const std::vector<std::string>& arguments);

@@ -21,6 +21,7 @@ std::uint32_t samplePeriodFor(float sampleRate, bool& valid) {
 }
 
 void startVideoLookup(VideoPlayback& playback, float sampleRate) {
+    const auto lock = lockLookup();
     bool valid = false;
     const std::uint32_t period = samplePeriodFor(sampleRate, valid);
     if (!valid) {
@@ -70,6 +71,7 @@ void frameStep(VideoPlayback& playback, std::uint32_t itemTime) {
         playback.lastItemTime = itemTime;
         return;
     }
+    const auto lock = lockLookup();
     const std::uint32_t period = playback.samplePeriod;
     std::uint32_t& next = playback.nextFrameTime;
     const std::uint32_t last = playback.lastItemTime;

@@ -1,19 +1,19 @@
 #include "Batch.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
+#include <atomic>
+#include <cctype>
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <filesystem>
+#include <mutex>
+#include <thread>
 
 #include <fmt/format.h>
 
+#include "Session.h"
+#include "System.h"
 #include "Walk.h"
 
 namespace voktool {
@@ -26,37 +26,31 @@ bool hasVokExtension(const std::filesystem::path& p) {
     return ext == ".vok";
 }
 
-// An unlinked temporary file for a worker's output.
-int temporaryFile() {
-    const char* dir = std::getenv("TMPDIR");
-    std::string name = fmt::format("{}/vok-worker-XXXXXX", dir != nullptr && *dir != '\0' ? dir : "/tmp");
-    const int fd = ::mkstemp(name.data());
-    if (fd < 0) throw OutputError(fmt::format("cannot create a temporary file: {}", std::strerror(errno)));
-    ::unlink(name.c_str());
-    ::fcntl(fd, F_SETFD, FD_CLOEXEC);
-    return fd;
-}
+constexpr int kBatchFailed = 1;  // the exit status of a recording that failed
 
-struct Worker {
-    pid_t pid = -1;
-    int out = -1, err = -1;
-    bool done = false;
+// One recording of a batch run in a worker thread: its output waits in a
+// scratch file, its error lines in memory, until its turn comes.
+struct Slot {
+    int out = -1;
+    std::string errors;
     int status = 0;
-};
+    bool done = false;
+    bool interrupted = false;
 
-// Copies a worker's standard error to ours.
-void replay(int fd) {
-    ::lseek(fd, 0, SEEK_SET);
-    char buf[65536];
-    for (ssize_t n; (n = ::read(fd, buf, sizeof buf)) > 0;) writeAll(STDERR_FILENO, buf, static_cast<std::size_t>(n));
-}
+    Slot() = default;
+    Slot(const Slot&) = delete;
+    Slot& operator=(const Slot&) = delete;
+    ~Slot() {
+        if (out >= 0) closeFd(out);
+    }
+};
 
 class BatchProgress {
 public:
-    BatchProgress(std::size_t total, bool enabled) : total_(total), enabled_(enabled && total > 1 && Progress::terminal()) {}
+    BatchProgress(std::size_t total, bool enabled) : total_(total), enabled_(enabled && total > 1 && stderrIsTerminal()) {}
     void show(std::size_t done, const std::string& current) {
         if (!enabled_) return;
-        std::fprintf(stderr, "\r\x1b[K[%zu/%zu] %s", done, total_, current.c_str());
+        fmt::print(stderr, "\r\x1b[K[{}/{}] {}", done, total_, current);
         std::fflush(stderr);
         shown_ = true;
     }
@@ -114,6 +108,7 @@ int runBatch(const std::vector<std::string>& paths, int jobs, Output& out, const
         // Tasks that are joined with a separator (JSON documents) always
         // write something, so the separator never dangles.
         for (const std::string& path : paths) {
+            checkInterrupted();
             if (anyOutput) out.append(join.separator);
             const std::uint64_t start = out.total();
             worst = std::max(worst, task(path, out, anyOutput));
@@ -126,42 +121,63 @@ int runBatch(const std::vector<std::string>& paths, int jobs, Output& out, const
     }
 
     out.flush();
-    std::vector<Worker> workers(paths.size());
-    BatchProgress display(paths.size(), progress);
-    std::size_t launched = 0, emitted = 0, running = 0, finished = 0;
-    auto launch = [&](std::size_t i) {
-        Worker& w = workers[i];
-        w.out = temporaryFile();
-        w.err = temporaryFile();
-        std::fflush(nullptr);
-        const pid_t pid = ::fork();
-        if (pid < 0) throw OutputError(fmt::format("cannot start a worker: {}", std::strerror(errno)));
-        if (pid == 0) {
-            ::dup2(w.err, STDERR_FILENO);
-            int status = 1;
-            try {
-                Output result(w.out);
-                status = task(paths[i], result, false);
-                result.flush();
-            } catch (const std::exception& e) {
-                fmt::print(stderr, "vok: {}: {}\n", paths[i], e.what());
-                status = 1;
+    std::vector<Slot> slots(paths.size());
+    std::mutex lock;
+    std::condition_variable changed;
+    std::atomic<std::size_t> next{0};
+    std::size_t finished = 0;
+
+    auto work = [&] {
+        for (;;) {
+            const std::size_t i = next.fetch_add(1);
+            if (i >= paths.size()) {
+                Diagnostics::releaseThread();
+                return;
             }
-            std::fflush(nullptr);
-            ::_exit(status);
+            Slot& slot = slots[i];
+            ThreadReports reports;
+            int status = kBatchFailed;
+            bool stopped = interrupted();
+            if (!stopped) {
+                setThreadReports(&reports);
+                try {
+                    slot.out = scratchFile();
+                    Output result(slot.out);
+                    status = task(paths[i], result, false);
+                    result.flush();
+                } catch (const Interrupted&) {
+                    stopped = true;
+                } catch (const std::exception& e) {
+                    reports.errors += fmt::format("vok: {}: {}\n", paths[i], e.what());
+                    status = kBatchFailed;
+                }
+                setThreadReports(nullptr);
+            }
+            const std::lock_guard<std::mutex> hold(lock);
+            slot.errors = std::move(reports.errors);
+            slot.status = status;
+            slot.interrupted = stopped;
+            slot.done = true;
+            ++finished;
+            changed.notify_all();
         }
-        w.pid = pid;
-        ++running;
     };
-    auto emit = [&](std::size_t i) {
-        Worker& w = workers[i];
+
+    const std::size_t threadCount = std::min(paths.size(), static_cast<std::size_t>(jobs));
+    std::vector<std::thread> threads;
+    threads.reserve(threadCount);
+    for (std::size_t t = 0; t < threadCount; ++t) threads.emplace_back(work);
+
+    BatchProgress display(paths.size(), progress);
+    bool stopped = false;
+    auto emit = [&](Slot& slot) {
         display.clear();
-        ::lseek(w.out, 0, SEEK_SET);
         bool first = true;
         bool chunkHasOutput = false;
         bool skipping = join.dropRepeatedHeader && anyOutput;
+        if (slot.out >= 0 && !rewindFd(slot.out)) throw OutputError("cannot read back a recording's output");
         char buf[1 << 16];
-        for (ssize_t n; (n = ::read(w.out, buf, sizeof buf)) > 0;) {
+        for (long long n; slot.out >= 0 && (n = readFd(slot.out, buf, sizeof buf)) > 0;) {
             std::string_view data(buf, static_cast<std::size_t>(n));
             if (first) {
                 if (anyOutput) out.append(join.separator);
@@ -178,41 +194,41 @@ int runBatch(const std::vector<std::string>& paths, int jobs, Output& out, const
         }
         out.flush();
         if (chunkHasOutput) anyOutput = true;
-        replay(w.err);
-        ::close(w.out);
-        ::close(w.err);
-        worst = std::max(worst, w.status);
+        if (!slot.errors.empty()) {
+            std::fwrite(slot.errors.data(), 1, slot.errors.size(), stderr);
+            std::fflush(stderr);
+        }
+        closeFd(slot.out);
+        slot.out = -1;
+        worst = std::max(worst, slot.status);
     };
 
-    while (emitted < paths.size()) {
-        while (running < static_cast<std::size_t>(jobs) && launched < paths.size()) launch(launched++);
-        display.show(finished, paths[emitted]);
-        int status = 0;
-        const pid_t pid = ::waitpid(-1, &status, 0);
-        if (pid < 0) {
-            if (errno == EINTR) continue;
-            throw OutputError(fmt::format("waiting for the workers failed: {}", std::strerror(errno)));
-        }
-        for (Worker& w : workers) {
-            if (w.pid != pid || w.done) continue;
-            w.done = true;
-            --running;
-            ++finished;
-            if (WIFEXITED(status)) {
-                w.status = WEXITSTATUS(status);
-            } else {
-                w.status = 1;
-                const std::string text = fmt::format("vok: {}: the worker ended by signal {}\n",
-                                                     paths[static_cast<std::size_t>(&w - workers.data())],
-                                                     WIFSIGNALED(status) ? WTERMSIG(status) : 0);
-                const int fd = w.err;
-                ::lseek(fd, 0, SEEK_END);
-                writeAll(fd, text.data(), text.size());
+    try {
+        for (std::size_t emitted = 0; emitted < paths.size() && !stopped; ++emitted) {
+            std::unique_lock<std::mutex> hold(lock);
+            while (!slots[emitted].done) {
+                display.show(finished, paths[emitted]);
+                changed.wait_for(hold, std::chrono::milliseconds(250));
             }
+            hold.unlock();
+            if (slots[emitted].interrupted) {
+                stopped = true;
+                break;
+            }
+            emit(slots[emitted]);
         }
-        while (emitted < paths.size() && workers[emitted].done) emit(emitted++);
+    } catch (...) {
+        // The workers finish (or stop at the interrupt) before the error
+        // goes on: nothing may run after the batch.
+        for (std::thread& t : threads) t.join();
+        throw;
     }
+    for (std::thread& t : threads) t.join();
     display.clear();
+    if (stopped || interrupted()) {
+        out.flush();
+        throw Interrupted();
+    }
     out.append(join.suffix);
     out.flush();
     return worst;

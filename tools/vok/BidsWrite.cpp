@@ -309,7 +309,7 @@ private:
     void writeTaskEvents();
     ojson physioSidecar(const Part& p, int eye) const;
     ojson eventsSidecar() const;
-    void warn(const std::string& text) { fmt::print(stderr, "vok: {}: warning: {}\n", path_, text); }
+    void warn(const std::string& text) { reportLine(fmt::format("vok: {}: warning: {}\n", path_, text)); }
 
     VOKFile* file_;
     const std::string& path_;

@@ -1,6 +1,7 @@
-// The three commands of `vok`, each run on one recording at a time.  They
-// write their results to the given output, their errors as one line on
-// standard error, and return the process exit status for that recording.
+// The three commands of `vok`, each run on one recording at a time (in any
+// thread: a batch runs several at once).  They write their results to the
+// given output, their errors as one line on standard error, and return the
+// process exit status for that recording.
 #pragma once
 
 #include <string>
@@ -16,8 +17,10 @@ namespace voktool {
 inline constexpr int kExitOk = 0;
 inline constexpr int kExitFailed = 1;  // a recording could not be read, or (check) is damaged
 inline constexpr int kExitUsage = 2;   // bad command line
+inline constexpr int kExitInterrupted = 130;  // Ctrl-C, as a shell reports a SIGINT
 
-// Prints "vok: PATH: reason" on standard error.
+// Prints "vok: PATH: reason" on standard error (through reportLine, so a
+// batch worker thread keeps it with its recording).
 void reportError(const std::string& path, const std::string& reason);
 
 // ---- export ----------------------------------------------------------------

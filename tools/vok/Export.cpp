@@ -7,6 +7,7 @@
 #include <fmt/format.h>
 
 #include "Commands.h"
+#include "System.h"
 #include "Walk.h"
 
 namespace voktool {
@@ -525,8 +526,7 @@ std::string_view formatExtension(Format format) {
 }
 
 void reportError(const std::string& path, const std::string& reason) {
-    fmt::print(stderr, "vok: {}: {}\n", path, reason);
-    std::fflush(stderr);
+    reportLine(fmt::format("vok: {}: {}\n", path, reason));
 }
 
 int exportRecording(const std::string& path, const ExportOptions& options, StreamTarget* stream) {
@@ -569,7 +569,7 @@ int exportRecording(const std::string& path, const ExportOptions& options, Strea
                 out = stream->out;
             } else {
                 const std::string name = fmt::format("{}.{}", tableName(t), formatExtension(options.format));
-                files.push_back(std::make_unique<Output>(Output::openFile((dir / name).string()), true));
+                files.push_back(Output::createFile((dir / name).string()));
                 out = files.back().get();
             }
             const bool lead = stream != nullptr && stream->recordingColumn;
@@ -590,6 +590,8 @@ int exportRecording(const std::string& path, const ExportOptions& options, Strea
     } catch (const OutputError& e) {
         reportError(path, e.what());
         return kExitFailed;
+    } catch (const Interrupted&) {
+        throw;
     } catch (const std::exception& e) {
         reportError(path, e.what());
         return kExitFailed;

@@ -1,28 +1,17 @@
 #include "Output.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
+#include <atomic>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
 
 #include <fmt/format.h>
 
+#include "System.h"
+
 namespace voktool {
 
-bool writeAll(int fd, const char* data, std::size_t size) {
-    while (size > 0) {
-        const ssize_t n = ::write(fd, data, size);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        data += n;
-        size -= static_cast<std::size_t>(n);
-    }
-    return true;
-}
+bool writeAll(int fd, const char* data, std::size_t size) { return writeFd(fd, data, size); }
 
 Output::Output(int fd, bool owned) : fd_(fd), owned_(owned), data_(new char[kChunk]), capacity_(kChunk) {
     pos_ = data_.get();
@@ -30,6 +19,13 @@ Output::Output(int fd, bool owned) : fd_(fd), owned_(owned), data_(new char[kChu
 }
 
 Output::~Output() {
+    if (!partPath_.empty()) {
+        // Never closed: an error or an interrupt came first.  The half
+        // written file goes; the final name was never touched.
+        if (fd_ >= 0) closeFd(fd_);
+        removeFileQuietly(partPath_);
+        return;
+    }
     try {
         close();
     } catch (const OutputError&) {
@@ -38,9 +34,18 @@ Output::~Output() {
 }
 
 int Output::openFile(const std::string& path) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd < 0) throw OutputError(fmt::format("cannot create {}: {}", path, std::strerror(errno)));
+    const int fd = createFileFd(path);
+    if (fd < 0) throw OutputError(fmt::format("cannot create {}: {}", path, errorText(errno)));
     return fd;
+}
+
+std::unique_ptr<Output> Output::createFile(const std::string& path) {
+    static std::atomic<unsigned> counter{0};
+    const std::string part = fmt::format("{}.part{}", path, counter.fetch_add(1));
+    auto out = std::make_unique<Output>(openFile(part), true);
+    out->partPath_ = part;
+    out->finalPath_ = path;
+    return out;
 }
 
 void Output::makeRoom(std::size_t n) {
@@ -68,7 +73,7 @@ void Output::flush() {
     if (size == 0) return;
     pos_ = data_.get();
     if (fd_ < 0) throw OutputError("output already closed");
-    if (!writeAll(fd_, data_.get(), size)) throw OutputError(fmt::format("write failed: {}", std::strerror(errno)));
+    if (!writeAll(fd_, data_.get(), size)) throw OutputError(fmt::format("write failed: {}", errorText(errno)));
     written_ += size;
 }
 
@@ -78,7 +83,16 @@ void Output::close() {
     if (owned_) {
         const int fd = fd_;
         fd_ = -1;
-        if (::close(fd) != 0) throw OutputError(fmt::format("close failed: {}", std::strerror(errno)));
+        if (!closeFd(fd)) throw OutputError(fmt::format("close failed: {}", errorText(errno)));
+    }
+    if (!partPath_.empty()) {
+        const std::string part = std::move(partPath_);
+        partPath_.clear();
+        if (!replaceFile(part, finalPath_)) {
+            const int e = errno;
+            removeFileQuietly(part);
+            throw OutputError(fmt::format("cannot create {}: {}", finalPath_, errorText(e)));
+        }
     }
 }
 

@@ -33,6 +33,11 @@ public:
 
     // Opens (creates or truncates) a file for writing; throws OutputError.
     static int openFile(const std::string& path);
+    // A file that appears under path only when complete: it is written
+    // under a temporary name beside it and renamed by close().  Destroyed
+    // without close() (a failure, an interrupt), it leaves nothing behind,
+    // and an older file of that name stays as it was.  Throws OutputError.
+    static std::unique_ptr<Output> createFile(const std::string& path);
 
     // Room for at least n more bytes (flushing first when needed); returns
     // where to write them.  Hand the end of what was written to commit().
@@ -56,6 +61,7 @@ private:
 
     int fd_;
     bool owned_;
+    std::string partPath_, finalPath_;  // createFile: the temporary and the final name
     std::uint64_t written_ = 0;
     std::unique_ptr<char[]> data_;
     std::size_t capacity_ = 0;

@@ -1,19 +1,29 @@
 #include "Session.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <string_view>
+
+#include "System.h"
 
 namespace voktool {
 
 namespace {
 
-std::vector<std::string> g_lines;
+// The library calls its log function in the thread that works on the
+// handle, so each thread collects the diagnostics of its own recording.
+// A plain pointer per thread: thread_local objects with destructors are not
+// reliable in every Windows toolchain, so a thread's collection is made on
+// first use and released by Diagnostics::releaseThread().
+thread_local std::vector<std::string>* g_lines = nullptr;
+
+std::vector<std::string>& threadLines() {
+    if (g_lines == nullptr) g_lines = new std::vector<std::string>();
+    return *g_lines;
+}
+thread_local ThreadReports* g_reports = nullptr;
 
 void collect(const char* text) {
     if (text == nullptr) return;
@@ -21,7 +31,7 @@ void collect(const char* text) {
     while (!t.empty() && (t.back() == '\n' || t.back() == '\r' || t.back() == ' ' || t.back() == '\t'))
         t.remove_suffix(1);
     while (!t.empty() && (t.front() == ' ' || t.front() == '\n')) t.remove_prefix(1);
-    if (!t.empty()) g_lines.emplace_back(t);
+    if (!t.empty()) threadLines().emplace_back(t);
 }
 
 bool contains(const std::string& text, std::string_view needle) {
@@ -43,24 +53,28 @@ int OpenOptions::loadEvents() const { return (noEvents ? 0 : 1) | (extraMessages
 int OpenOptions::loadSamples() const { return noSamples ? 0 : 1; }
 
 void Diagnostics::install() { vok_set_log_function(collect); }
-void Diagnostics::clear() { g_lines.clear(); }
-const std::vector<std::string>& Diagnostics::lines() { return g_lines; }
+void Diagnostics::clear() { threadLines().clear(); }
+const std::vector<std::string>& Diagnostics::lines() { return threadLines(); }
+void Diagnostics::releaseThread() {
+    delete g_lines;
+    g_lines = nullptr;
+}
 std::vector<std::string> Diagnostics::take() {
     std::vector<std::string> out;
-    out.swap(g_lines);
+    out.swap(threadLines());
     return out;
 }
 
-int claimStandardOutput() {
-    std::fflush(stdout);
-    const int out = ::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3);
-    if (out < 0) return STDOUT_FILENO;
-    const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
-    if (null >= 0) {
-        ::dup2(null, STDOUT_FILENO);
-        ::close(null);
+void setThreadReports(ThreadReports* reports) { g_reports = reports; }
+ThreadReports* threadReports() { return g_reports; }
+
+void reportLine(std::string_view text) {
+    if (g_reports != nullptr) {
+        g_reports->errors.append(text);
+        return;
     }
-    return out;
+    std::fwrite(text.data(), 1, text.size(), stderr);
+    std::fflush(stderr);
 }
 
 Recording::~Recording() { vok_close_file(file_); }
@@ -84,22 +98,18 @@ std::unique_ptr<Recording> Recording::open(const std::string& path, const OpenOp
 }
 
 bool readableFile(const std::string& path, std::string& reason) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        reason = std::strerror(errno);
-        return false;
-    }
-    struct stat st {};
-    const bool ok = ::fstat(fd, &st) == 0;
-    ::close(fd);
-    if (!ok) {
-        reason = std::strerror(errno);
-        return false;
-    }
-    if (S_ISDIR(st.st_mode)) {
+    std::error_code ec;
+    if (std::filesystem::is_directory(path, ec)) {
         reason = "is a folder";
         return false;
     }
+    errno = 0;
+    std::FILE* f = std::fopen(path.c_str(), "rb");
+    if (f == nullptr) {
+        reason = errorText(errno != 0 ? errno : ENOENT);
+        return false;
+    }
+    std::fclose(f);
     return true;
 }
 

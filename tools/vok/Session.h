@@ -1,14 +1,15 @@
 // The tool's side of the library: open options, the captured diagnostics,
 // and a handle that closes itself.  Only the public C API is used.
 //
-// The library keeps process-wide state (the log callback, the extra message
-// file name, the resolution override pair and the text encoding flag), so
-// recordings are opened one after the other within a process; parallel work
-// runs in separate worker processes (Batch.h).
+// Distinct handles may be used in distinct threads.  The library's log
+// function is process-wide: the callback hands each text to the calling
+// thread's own collection, so every thread sees the diagnostics of its own
+// recording.
 #pragma once
 
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "vokapi.h"
@@ -30,23 +31,33 @@ struct OpenOptions {
     int loadSamples() const;
 };
 
-// The library's diagnostics, collected through its log callback.
+// The library's diagnostics, collected through its log callback, per thread.
 class Diagnostics {
 public:
     // Installs the callback (once per process).
     static void install();
-    // Forgets what was collected so far.
+    // Forgets what this thread collected so far.
     static void clear();
     // Every text since the last clear(), trailing line ends and blanks taken
     // off; texts that are empty after that are left out.
     static const std::vector<std::string>& lines();
     static std::vector<std::string> take();
+    // Frees this thread's collection (a worker thread calls it before it ends).
+    static void releaseThread();
 };
 
-// Keeps the library's direct standard-output lines out of the tool's own
-// output: the real standard output is moved to a new descriptor, which is
-// returned, and descriptor 1 is pointed at /dev/null.
-int claimStandardOutput();
+// Where a thread's error lines go: a batch worker thread keeps them for its
+// recording, to be shown in the order of the inputs; others write them to
+// standard error at once.
+struct ThreadReports {
+    std::string errors;
+};
+// Sets the calling thread's collection (nullptr: standard error again).
+void setThreadReports(ThreadReports* reports);
+ThreadReports* threadReports();
+// Writes one report (with its line end) to the thread's collection or to
+// standard error.
+void reportLine(std::string_view text);
 
 class Recording {
 public:

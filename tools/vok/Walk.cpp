@@ -1,7 +1,5 @@
 #include "Walk.h"
 
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -9,6 +7,7 @@
 #include <fmt/format.h>
 
 #include "Session.h"
+#include "System.h"
 
 namespace voktool {
 
@@ -146,7 +145,12 @@ Progress::Progress(std::string label, std::uint64_t total, bool enabled)
 
 Progress::~Progress() { clear(); }
 
-bool Progress::terminal() { return ::isatty(STDERR_FILENO) == 1; }
+bool Progress::terminal() { return threadReports() == nullptr && stderrIsTerminal(); }
+
+void Progress::tick(std::uint64_t done) {
+    checkInterrupted();
+    if (enabled_) show(done);
+}
 
 void Progress::show(std::uint64_t done) {
     const auto now = std::chrono::steady_clock::now();

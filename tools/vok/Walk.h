@@ -147,15 +147,18 @@ public:
     ~Progress();
     Progress(const Progress&) = delete;
     Progress& operator=(const Progress&) = delete;
+    // Also where long work notices an interrupt (throws Interrupted).
     void step(std::uint64_t done) {
-        if (enabled_ && (done & 0xFFFF) == 0) show(done);
+        if ((done & 0xFFFF) == 0) tick(done);
     }
     void clear();
 
-    // Whether standard error is a terminal.
+    // Whether standard error is a terminal and this thread may draw on it
+    // (batch worker threads do not: the batch shows its own line).
     static bool terminal();
 
 private:
+    void tick(std::uint64_t done);
     void show(std::uint64_t done);
     std::string label_;
     std::uint64_t total_;

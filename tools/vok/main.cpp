@@ -13,6 +13,7 @@
 #include "Batch.h"
 #include "BidsCommand.h"
 #include "Commands.h"
+#include "System.h"
 
 using namespace voktool;
 
@@ -33,10 +34,13 @@ READING OPTIONS
 constexpr const char* kBatchFooter = R"VOK(
 SEVERAL RECORDINGS
   Give several files, or folders (every *.vok file directly inside, sorted by
-  name).  -j N handles N recordings at once in separate worker processes;
-  the output is the same, in the same order, as with -j 1.  A recording that
-  fails is reported and the others go on.  A progress line is shown on a
-  terminal (not when standard error is redirected, nor with --no-progress).
+  name).  -j N handles N recordings at once in worker threads; the output is
+  the same, in the same order, as with -j 1.  A recording that fails is
+  reported and the others go on.  A progress line is shown on a terminal
+  (not when standard error is redirected, nor with --no-progress).  Ctrl-C
+  stops the run: files of -o DIR appear only when complete (they are
+  written under a temporary name first), so an interrupted run leaves none
+  half written; the exit status is then 130.
 )VOK";
 
 constexpr const char* kInfoFooter = R"VOK(
@@ -107,6 +111,7 @@ EXIT STATUS
   0  every table was written
   1  a recording could not be opened or read, or an output could not be written
   2  the command line is wrong
+  130  interrupted (Ctrl-C); no half-written file is left
 )VOK";
 
 constexpr const char* kCheckFooter = R"VOK(
@@ -237,7 +242,7 @@ int main(int argc, char** argv) {
     bool noProgress = false;
     auto addBatch = [&](CLI::App* cmd) {
         cmd->add_option("recordings", inputs, "Recording files or folders of them");
-        cmd->add_option("-j,--jobs", jobs, "Recordings handled at once, in worker processes (0: one per core)")
+        cmd->add_option("-j,--jobs", jobs, "Recordings handled at once, in worker threads (0: one per core)")
             ->check(CLI::NonNegativeNumber)
             ->capture_default_str();
         cmd->add_flag("--no-progress", noProgress, "No progress line on a terminal");
@@ -305,6 +310,7 @@ int main(int argc, char** argv) {
     }
 
     Diagnostics::install();
+    installInterruptHandler();
     Output out(claimStandardOutput());
     const bool progress = !noProgress;
     jobs = resolveJobs(jobs);
@@ -408,6 +414,13 @@ int main(int argc, char** argv) {
                               progress);
         }
         return std::max(status, failures != 0 ? kExitFailed : kExitOk);
+    } catch (const Interrupted&) {
+        try {
+            out.flush();
+        } catch (const OutputError&) {
+        }
+        fmt::print(stderr, "vok: interrupted\n");
+        return kExitInterrupted;
     } catch (const std::exception& e) {
         fmt::print(stderr, "vok: {}\n", e.what());
         return kExitFailed;
