@@ -323,7 +323,7 @@ private:
         const std::uint32_t position = notePosition();
         ++count_;
         Sample& x = lastSample_;
-        const bool ok = decoded([&] { decodeSample(r_, x, 0); });
+        const bool ok = decoded([&] { skimSample(r_, x); });
         noteTimes(x.time, x.time);
         if (!ok) {
             log("error reading vok file 2\n");
