@@ -130,18 +130,13 @@ struct RawBytes {
 
 // Bytes of the part of a sample record whose size the flags fix: the time
 // and every group up to the button word.
-std::size_t fixedSampleSize(std::uint16_t flags) {
-    const std::size_t eyes = ((flags & VOK_SAMPLE_LEFT) ? 1u : 0u) + ((flags & VOK_SAMPLE_RIGHT) ? 1u : 0u);
-    std::size_t n = (flags & VOK_SAMPLE_FULLTIME) ? 4 : 1;
-    if (flags & VOK_SAMPLE_PUPILXY) n += 4 * eyes;
-    if (flags & VOK_SAMPLE_HEADREF) n += 4 * eyes;
-    if (flags & VOK_SAMPLE_GAZE) n += 4 * eyes;
-    if (flags & VOK_SAMPLE_RESOLUTION) n += 4;
-    if (flags & VOK_SAMPLE_PUPILSIZE) n += 2 * eyes;
-    if (flags & VOK_SAMPLE_ERRORS) n += 2;
-    if (flags & VOK_SAMPLE_INPUT) n += 2;
-    if (flags & VOK_SAMPLE_BUTTONS) n += 2;
-    return n;
+inline std::size_t fixedSampleSize(std::uint16_t flags) {
+    // Counted without branches: the reading loop asks for every record.
+    const unsigned f = flags;
+    const unsigned eyes = ((f >> 15) & 1) + ((f >> 14) & 1);
+    const unsigned pairs = ((f >> 12) & 1) + ((f >> 11) & 1) + ((f >> 10) & 1);  // pupil, head-ref, gaze
+    const unsigned words = ((f >> 7) & 1) + ((f >> 6) & 1) + ((f >> 5) & 1);     // errors, input, buttons
+    return 1 + 3 * ((f >> 13) & 1) + 4 * eyes * pairs + 4 * ((f >> 9) & 1) + 2 * eyes * ((f >> 8) & 1) + 2 * words;
 }
 
 // Decodes the fixed-size part of a sample record, from the time to the
