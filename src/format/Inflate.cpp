@@ -20,10 +20,6 @@ constexpr std::size_t kTempNameRoom = 4096;
 
 std::atomic<std::uint64_t> g_inflatedSizeLimit{kMaxInflatedSize};  // lowered by tests
 
-struct FileCloser {
-    void operator()(std::FILE* f) const { std::fclose(f); }
-};
-
 // Owns an initialised inflate stream and its two buffers.
 class Inflater {
 public:
@@ -120,47 +116,6 @@ std::uint64_t inflatedSizeLimit() { return g_inflatedSizeLimit.load(std::memory_
 std::uint64_t setInflatedSizeLimit(std::uint64_t limit) {
     const std::uint64_t previous = g_inflatedSizeLimit.exchange(limit, std::memory_order_relaxed);
     return previous;
-}
-
-std::unique_ptr<FileInputStream> inflateToTempFile(FileInputStream& recording,
-                                                   std::string& tempFileName) {
-    // Room for any name the platform makes, taken before the file exists:
-    // storing the name must not run out of memory once there is a file to
-    // delete.
-    tempFileName.reserve(kTempNameRoom);
-    platform::TempFileFailure failure;
-    std::unique_ptr<std::FILE, FileCloser> temp(fault::shouldFail(fault::Point::TempCreate)
-                                                    ? nullptr
-                                                    : platform::createTempFile("vokapi_", tempFileName, failure));
-    if (failure.noDirectory) log("GetTempPath failed (%d)\n", failure.systemError);
-    VOK_CHECK(temp != nullptr, "Failed to create temp file \n");
-    // Unbuffered before any use: the inflater writes whole 16 KiB pieces,
-    // and the stream over the file reads through its own buffer.
-    std::setvbuf(temp.get(), nullptr, _IONBF, 0);
-
-    // The recording's stream has read ahead into its buffer; the body starts
-    // at the stream's position, not at the handle's offset.
-    std::FILE* in = recording.handle();
-    std::clearerr(in);
-    VOK_CHECK(platform::seek(in, recording.position()) == 0,
-              "Failed to read compressed recording \n");
-
-    // A damaged or truncated body is not a failure: what was inflated before
-    // the damage is loaded.  A body too large to index fails, and so does
-    // anything that would load less than the body holds: a failed read of
-    // the recording, a failed write of the temporary file, zlib without
-    // memory.
-    int result = inflateBody(in, temp.get(), inflatedSizeLimit());
-    VOK_CHECK(result != kInflateTooLarge, "Decompressed recording is larger than 4 GiB \n");
-    VOK_CHECK(result != kInflateIoError, "Failed to decompress the recording into a temp file \n");
-    VOK_CHECK(result == kInflateOk || result == Z_DATA_ERROR,
-              "Failed to decompress the recording: zlib error %d \n", result);
-    VOK_CHECK(!fault::shouldFail(fault::Point::TempWrite) && std::fflush(temp.get()) == 0,
-              "Failed to decompress the recording into a temp file \n");
-
-    auto stream = std::make_unique<FileInputStream>(temp.get());
-    temp.release();
-    return stream;
 }
 
 std::unique_ptr<InputStream> inflateToMemory(InputStream& recording) {

@@ -2,7 +2,8 @@
 // plain text, everything after "ENDP:\n" is one zlib stream (zlib format,
 // not gzip, not raw deflate) whose inflated content is the ordinary record
 // stream.  Opening inflates it once, into a temporary file for a recording
-// read from a file, into memory for one read from memory, and from then on
+// read from a file (in a second thread, while the reading loop indexes what
+// is already there), into memory for one read from memory, and from then on
 // reads the result like a plain recording, with seeks and re-reads.
 #pragma once
 
@@ -49,21 +50,9 @@ int inflateBody(std::FILE* in, std::FILE* out, std::uint64_t limit = kMaxInflate
 std::uint64_t inflatedSizeLimit();
 std::uint64_t setInflatedSizeLimit(std::uint64_t limit);
 
-// Inflates the compressed body of a recording whose stream stands just after
-// the preamble into a new temporary file "vokapi_..." in the system
-// temporary directory, and returns a stream over that file at offset 0.  The
-// name is stored in tempFileName as soon as the file exists, so that the
-// owner deletes it even when this raises.  A damaged or truncated body
-// yields what was inflated before the damage.  Raises "Failed to create temp
-// file \n" when no temporary file can be made and "Decompressed recording is
-// larger than 4 GiB \n" when the body exceeds inflatedSizeLimit().  The
-// recording's stream is left for the caller to close.
-std::unique_ptr<FileInputStream> inflateToTempFile(FileInputStream& recording,
-                                                   std::string& tempFileName);
-
-// A stream over the temporary file that a second thread is inflating the
-// body into: the reading loop indexes the bytes already written while the
-// rest is inflated.  Reads wait for the inflater; they end where the
+// A stream over the temporary file "vokapi_..." in the system temporary
+// directory that a second thread is inflating the body into: the reading
+// loop indexes the bytes already written while the rest is inflated.  Reads wait for the inflater; they end where the
 // inflated body ends (at its damage, for a damaged body).  When the inflater
 // fails, a read that reaches the end of what it wrote raises InflateFailure,
 // which is no VOKException, so that no reading policy takes it for damage;
@@ -81,9 +70,13 @@ public:
     // Stops the inflater if it still runs, and closes both files.
     ~InflatingFileStream() override;
 
-    // Waits for the inflater to end.  Raises what inflateToTempFile raises
-    // for a failure (the size bound, a failed read, write or zlib), at every
-    // call; a damaged or truncated body is no failure.
+    // Waits for the inflater to end.  Raises "Decompressed recording is
+    // larger than 4 GiB \n" when the body exceeds inflatedSizeLimit(),
+    // "Failed to decompress the recording into a temp file \n" when a read
+    // of the recording or a write of the file failed, and "Failed to
+    // decompress the recording: zlib error %d \n" when zlib could not work.
+    // A damaged or truncated body is no failure: the file holds what came
+    // before the damage.
     void finish();
 
     // The file's size once finish() returned, -1 before.

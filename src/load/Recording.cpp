@@ -106,18 +106,15 @@ void openRecording(Recording& recording, std::unique_ptr<InputStream> source, co
     if (variant == MagicVariant::Compressed) {
         reader.stream = inflateRecordStream(std::move(reader.stream), recording.tempFileName);
     }
-    // A body being inflated is indexed as it arrives; its size is known
+    // A body being inflated is indexed as it arrives: its size is known
     // once the inflater has ended.
     auto* inflating = dynamic_cast<InflatingFileStream*>(reader.stream.get());
     const auto noteBodySize = [&] {
         const std::int64_t total = reader.stream->size();
-        recording.bodySize = total > 0 ? static_cast<std::uint64_t>(total) : 0;
-    };
-    const std::uint64_t at = reader.stream->position();
-    {
-        const std::int64_t total = reader.stream->size();
+        const std::uint64_t at = inflating != nullptr ? 0 : reader.stream->position();
         recording.bodySize = total > 0 && static_cast<std::uint64_t>(total) > at ? static_cast<std::uint64_t>(total) - at : 0;
-    }
+    };
+    noteBodySize();
     ScanOptions scan;
     scan.loadEvents = options.loadEvents;
     scan.loadSamples = options.loadSamples;
