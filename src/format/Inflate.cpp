@@ -3,6 +3,7 @@
 #include <zlib.h>
 
 #include <atomic>
+#include <system_error>
 #include <utility>
 #include <vector>
 
@@ -18,10 +19,6 @@ constexpr std::size_t kChunk = 16384;
 constexpr std::size_t kTempNameRoom = 4096;
 
 std::atomic<std::uint64_t> g_inflatedSizeLimit{kMaxInflatedSize};  // lowered by tests
-
-struct FileCloser {
-    void operator()(std::FILE* f) const { std::fclose(f); }
-};
 
 // Owns an initialised inflate stream and its two buffers.
 class Inflater {
@@ -82,7 +79,11 @@ private:
 };
 }  // namespace
 
-int inflateBody(std::FILE* in, std::FILE* out, std::uint64_t limit) {
+namespace {
+// Inflates in into out; published(total) follows every piece written and
+// answers false to stop the inflater.
+template <class Published>
+int inflateFile(std::FILE* in, std::FILE* out, std::uint64_t limit, Published&& published) {
     Inflater inflater;
     int result = inflater.init();
     if (result != Z_OK) return result;
@@ -95,11 +96,19 @@ int inflateBody(std::FILE* in, std::FILE* out, std::uint64_t limit) {
         if (std::ferror(in) || (got < count && !std::feof(in))) return kInflateIoError;
         return static_cast<long>(got);
     };
-    const auto write = [out](const unsigned char* buffer, std::size_t count) {
+    std::uint64_t total = 0;
+    const auto write = [out, &total, &published](const unsigned char* buffer, std::size_t count) {
         if (fault::shouldFail(fault::Point::TempWrite)) return false;
-        return std::fwrite(buffer, 1, count, out) == count;
+        if (std::fwrite(buffer, 1, count, out) != count) return false;
+        total += count;
+        return published(total);
     };
     return inflater.run(read, write, limit);
+}
+}  // namespace
+
+int inflateBody(std::FILE* in, std::FILE* out, std::uint64_t limit) {
+    return inflateFile(in, out, limit, [](std::uint64_t) { return true; });
 }
 
 std::uint64_t inflatedSizeLimit() { return g_inflatedSizeLimit.load(std::memory_order_relaxed); }
@@ -107,47 +116,6 @@ std::uint64_t inflatedSizeLimit() { return g_inflatedSizeLimit.load(std::memory_
 std::uint64_t setInflatedSizeLimit(std::uint64_t limit) {
     const std::uint64_t previous = g_inflatedSizeLimit.exchange(limit, std::memory_order_relaxed);
     return previous;
-}
-
-std::unique_ptr<FileInputStream> inflateToTempFile(FileInputStream& recording,
-                                                   std::string& tempFileName) {
-    // Room for any name the platform makes, taken before the file exists:
-    // storing the name must not run out of memory once there is a file to
-    // delete.
-    tempFileName.reserve(kTempNameRoom);
-    platform::TempFileFailure failure;
-    std::unique_ptr<std::FILE, FileCloser> temp(fault::shouldFail(fault::Point::TempCreate)
-                                                    ? nullptr
-                                                    : platform::createTempFile("vokapi_", tempFileName, failure));
-    if (failure.noDirectory) log("GetTempPath failed (%d)\n", failure.systemError);
-    VOK_CHECK(temp != nullptr, "Failed to create temp file \n");
-    // Unbuffered before any use: the inflater writes whole 16 KiB pieces,
-    // and the stream over the file reads through its own buffer.
-    std::setvbuf(temp.get(), nullptr, _IONBF, 0);
-
-    // The recording's stream has read ahead into its buffer; the body starts
-    // at the stream's position, not at the handle's offset.
-    std::FILE* in = recording.handle();
-    std::clearerr(in);
-    VOK_CHECK(platform::seek(in, recording.position()) == 0,
-              "Failed to read compressed recording \n");
-
-    // A damaged or truncated body is not a failure: what was inflated before
-    // the damage is loaded.  A body too large to index fails, and so does
-    // anything that would load less than the body holds: a failed read of
-    // the recording, a failed write of the temporary file, zlib without
-    // memory.
-    int result = inflateBody(in, temp.get(), inflatedSizeLimit());
-    VOK_CHECK(result != kInflateTooLarge, "Decompressed recording is larger than 4 GiB \n");
-    VOK_CHECK(result != kInflateIoError, "Failed to decompress the recording into a temp file \n");
-    VOK_CHECK(result == kInflateOk || result == Z_DATA_ERROR,
-              "Failed to decompress the recording: zlib error %d \n", result);
-    VOK_CHECK(!fault::shouldFail(fault::Point::TempWrite) && std::fflush(temp.get()) == 0,
-              "Failed to decompress the recording into a temp file \n");
-
-    auto stream = std::make_unique<FileInputStream>(temp.get());
-    temp.release();
-    return stream;
 }
 
 std::unique_ptr<InputStream> inflateToMemory(InputStream& recording) {
@@ -171,9 +139,134 @@ std::unique_ptr<InputStream> inflateToMemory(InputStream& recording) {
     return std::make_unique<MemoryInputStream>(std::move(body));
 }
 
-std::unique_ptr<InputStream> inflateRecordStream(InputStream& recording, std::string& tempFileName) {
-    if (auto* file = dynamic_cast<FileInputStream*>(&recording)) return inflateToTempFile(*file, tempFileName);
-    return inflateToMemory(recording);
+InflatingFileStream::InflatingFileStream(std::unique_ptr<FileInputStream> recording, std::string& tempFileName)
+    : recording_(std::move(recording)) {
+    tempFileName.reserve(kTempNameRoom);
+    platform::TempFileFailure failure;
+    out_.reset(fault::shouldFail(fault::Point::TempCreate) ? nullptr
+                                                           : platform::createTempFile("vokapi_", tempFileName, failure));
+    if (failure.noDirectory) log("GetTempPath failed (%d)\n", failure.systemError);
+    VOK_CHECK(out_ != nullptr, "Failed to create temp file \n");
+    std::setvbuf(out_.get(), nullptr, _IONBF, 0);
+    // A second handle for reading, with its own offset: the inflater's
+    // writes reach the file unbuffered, so what it has published can be
+    // read through this one.
+    in_.reset(platform::openForReading(tempFileName.c_str()));
+    VOK_CHECK(in_ != nullptr, "Failed to create temp file \n");
+    std::setvbuf(in_.get(), nullptr, _IONBF, 0);
+    buffer_.reset(new std::uint8_t[kBufferSize]);
+    begin_ = cur_ = end_ = buffer_.get();
+
+    std::FILE* body = recording_->handle();
+    std::clearerr(body);
+    VOK_CHECK(platform::seek(body, recording_->position()) == 0, "Failed to read compressed recording \n");
+    try {
+        thread_ = std::thread([this] { inflate(); });
+    } catch (const std::system_error&) {
+        inflate();  // no second thread to be had: inflate first, then read
+    }
+}
+
+InflatingFileStream::~InflatingFileStream() {
+    {
+        std::lock_guard<std::mutex> hold(lock_);
+        cancelled_ = true;
+    }
+    if (thread_.joinable()) thread_.join();
+}
+
+void InflatingFileStream::inflate() {
+    int result;
+    try {
+        result = inflateFile(recording_->handle(), out_.get(), inflatedSizeLimit(), [this](std::uint64_t total) {
+            std::lock_guard<std::mutex> hold(lock_);
+            written_ = total;
+            if (wanted_ != 0 && written_ >= wanted_) changed_.notify_one();
+            return !cancelled_;
+        });
+        if ((result == kInflateOk || result == Z_DATA_ERROR) &&
+            (fault::shouldFail(fault::Point::TempWrite) || std::fflush(out_.get()) != 0)) {
+            result = kInflateIoError;
+        }
+    } catch (...) {
+        result = Z_MEM_ERROR;  // the inflater's buffers could not be had
+    }
+    out_.reset();
+    std::lock_guard<std::mutex> hold(lock_);
+    done_ = true;
+    result_ = result;
+    changed_.notify_all();
+}
+
+void InflatingFileStream::finish() {
+    int result;
+    {
+        std::unique_lock<std::mutex> hold(lock_);
+        changed_.wait(hold, [this] { return done_; });
+        result = result_;
+    }
+    if (thread_.joinable()) thread_.join();
+    // A damaged or truncated body is not a failure: what was inflated before
+    // the damage is loaded.  A body too large to index fails, and so does
+    // anything that would load less than the body holds: a failed read of
+    // the recording, a failed write of the temporary file, zlib without
+    // memory.
+    VOK_CHECK(result != kInflateTooLarge, "Decompressed recording is larger than 4 GiB \n");
+    VOK_CHECK(result != kInflateIoError, "Failed to decompress the recording into a temp file \n");
+    VOK_CHECK(result == kInflateOk || result == Z_DATA_ERROR, "Failed to decompress the recording: zlib error %d \n",
+              result);
+}
+
+std::int64_t InflatingFileStream::size() const {
+    std::lock_guard<std::mutex> hold(lock_);
+    return done_ ? platform::fileSize(in_.get()) : -1;
+}
+
+bool InflatingFileStream::refill() {
+    const std::uint64_t offset = position();
+    if (VOK_UNLIKELY(fault::shouldFail(fault::Point::Read))) {
+        log("Read error in the recording at byte %llu\n", static_cast<unsigned long long>(offset));
+        return false;
+    }
+    std::uint64_t available;
+    {
+        // A whole buffer's worth, or what there is once the inflater ended.
+        std::unique_lock<std::mutex> hold(lock_);
+        wanted_ = offset + kBufferSize;
+        changed_.wait(hold, [this] { return done_ || written_ >= wanted_; });
+        wanted_ = 0;
+        if (done_ && result_ != kInflateOk && result_ != Z_DATA_ERROR) throw InflateFailure{};
+        available = written_ > offset ? written_ - offset : 0;
+    }
+    std::FILE* in = in_.get();
+    std::size_t n = 0;
+    if (available != 0) {
+        std::clearerr(in);
+        n = std::fread(buffer_.get(), 1, available < kBufferSize ? static_cast<std::size_t>(available) : kBufferSize, in);
+        if (VOK_UNLIKELY(n == 0 && std::ferror(in) != 0)) {
+            log("Read error in the recording at byte %llu\n", static_cast<unsigned long long>(offset));
+        }
+    }
+    bufferOffset_ = offset;
+    begin_ = cur_ = buffer_.get();
+    end_ = begin_ + n;
+    return n > 0;
+}
+
+int InflatingFileStream::seekSource(std::uint64_t offset) {
+    std::clearerr(in_.get());
+    const int result = platform::seek(in_.get(), offset);
+    bufferOffset_ = offset;
+    begin_ = cur_ = end_ = buffer_.get();
+    return result;
+}
+
+std::unique_ptr<InputStream> inflateRecordStream(std::unique_ptr<InputStream> recording, std::string& tempFileName) {
+    if (auto* file = dynamic_cast<FileInputStream*>(recording.get())) {
+        recording.release();
+        return std::make_unique<InflatingFileStream>(std::unique_ptr<FileInputStream>(file), tempFileName);
+    }
+    return inflateToMemory(*recording);
 }
 
 }  // namespace vok

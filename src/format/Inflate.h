@@ -2,14 +2,18 @@
 // plain text, everything after "ENDP:\n" is one zlib stream (zlib format,
 // not gzip, not raw deflate) whose inflated content is the ordinary record
 // stream.  Opening inflates it once, into a temporary file for a recording
-// read from a file, into memory for one read from memory, and from then on
+// read from a file (in a second thread, while the reading loop indexes what
+// is already there), into memory for one read from memory, and from then on
 // reads the result like a plain recording, with seeks and re-reads.
 #pragma once
 
 #include <cstdint>
+#include <condition_variable>
 #include <cstdio>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 
 #include "format/InputStream.h"
 
@@ -46,17 +50,66 @@ int inflateBody(std::FILE* in, std::FILE* out, std::uint64_t limit = kMaxInflate
 std::uint64_t inflatedSizeLimit();
 std::uint64_t setInflatedSizeLimit(std::uint64_t limit);
 
-// Inflates the compressed body of a recording whose stream stands just after
-// the preamble into a new temporary file "vokapi_..." in the system
-// temporary directory, and returns a stream over that file at offset 0.  The
-// name is stored in tempFileName as soon as the file exists, so that the
-// owner deletes it even when this raises.  A damaged or truncated body
-// yields what was inflated before the damage.  Raises "Failed to create temp
-// file \n" when no temporary file can be made and "Decompressed recording is
-// larger than 4 GiB \n" when the body exceeds inflatedSizeLimit().  The
-// recording's stream is left for the caller to close.
-std::unique_ptr<FileInputStream> inflateToTempFile(FileInputStream& recording,
-                                                   std::string& tempFileName);
+// A stream over the temporary file "vokapi_..." in the system temporary
+// directory that a second thread is inflating the body into: the reading
+// loop indexes the bytes already written while the rest is inflated.  Reads wait for the inflater; they end where the
+// inflated body ends (at its damage, for a damaged body).  When the inflater
+// fails, a read that reaches the end of what it wrote raises InflateFailure,
+// which is no VOKException, so that no reading policy takes it for damage;
+// finish() then reports the failure.
+class InflatingFileStream final : public InputStream {
+public:
+    // Unwinds the reading loop when the inflater failed; finish() tells why.
+    struct InflateFailure {};
+
+    // Creates the temporary file (its name stored in tempFileName as soon as
+    // it exists) and starts inflating the body of recording, which stands
+    // just after the preamble, into it.  Raises "Failed to create temp file
+    // \n" or "Failed to read compressed recording \n".
+    InflatingFileStream(std::unique_ptr<FileInputStream> recording, std::string& tempFileName);
+    // Stops the inflater if it still runs, and closes both files.
+    ~InflatingFileStream() override;
+
+    // Waits for the inflater to end.  Raises "Decompressed recording is
+    // larger than 4 GiB \n" when the body exceeds inflatedSizeLimit(),
+    // "Failed to decompress the recording into a temp file \n" when a read
+    // of the recording or a write of the file failed, and "Failed to
+    // decompress the recording: zlib error %d \n" when zlib could not work.
+    // A damaged or truncated body is no failure: the file holds what came
+    // before the damage.
+    void finish();
+
+    // The file's size once finish() returned, -1 before.
+    std::int64_t size() const override;
+
+protected:
+    int seekSource(std::uint64_t offset) override;
+    bool refill() override;
+
+private:
+    void inflate();
+
+    struct FileCloser {
+        void operator()(std::FILE* f) const { std::fclose(f); }
+    };
+    using File = std::unique_ptr<std::FILE, FileCloser>;
+
+    static constexpr std::size_t kBufferSize = 64 * 1024;
+    std::unique_ptr<FileInputStream> recording_;  // read by the inflater only
+    File out_;  // the inflater's handle, closed when it ends
+    File in_;   // the reading handle
+    std::unique_ptr<std::uint8_t[]> buffer_;
+
+    // Shared with the inflater, under lock_.
+    mutable std::mutex lock_;
+    std::condition_variable changed_;
+    std::uint64_t written_ = 0;   // bytes of the file written whole
+    std::uint64_t wanted_ = 0;    // what a waiting read waits for; 0 none
+    bool done_ = false;
+    bool cancelled_ = false;
+    int result_ = kInflateOk;  // the inflater's result once done
+    std::thread thread_;
+};
 
 // The same for a recording in memory (or any other source): the body is
 // inflated into memory, with the same bound and the same treatment of a
@@ -65,8 +118,9 @@ std::unique_ptr<FileInputStream> inflateToTempFile(FileInputStream& recording,
 // error %d \n" when zlib cannot work.
 std::unique_ptr<InputStream> inflateToMemory(InputStream& recording);
 
-// The step of opening: a file's body goes to a temporary file
-// (inflateToTempFile), any other source's into memory (inflateToMemory).
-std::unique_ptr<InputStream> inflateRecordStream(InputStream& recording, std::string& tempFileName);
+// The step of opening: a file's body goes to a temporary file that a second
+// thread fills while the stream returned reads it (InflatingFileStream),
+// any other source's into memory (inflateToMemory).
+std::unique_ptr<InputStream> inflateRecordStream(std::unique_ptr<InputStream> recording, std::string& tempFileName);
 
 }  // namespace vok

@@ -130,18 +130,13 @@ struct RawBytes {
 
 // Bytes of the part of a sample record whose size the flags fix: the time
 // and every group up to the button word.
-std::size_t fixedSampleSize(std::uint16_t flags) {
-    const std::size_t eyes = ((flags & VOK_SAMPLE_LEFT) ? 1u : 0u) + ((flags & VOK_SAMPLE_RIGHT) ? 1u : 0u);
-    std::size_t n = (flags & VOK_SAMPLE_FULLTIME) ? 4 : 1;
-    if (flags & VOK_SAMPLE_PUPILXY) n += 4 * eyes;
-    if (flags & VOK_SAMPLE_HEADREF) n += 4 * eyes;
-    if (flags & VOK_SAMPLE_GAZE) n += 4 * eyes;
-    if (flags & VOK_SAMPLE_RESOLUTION) n += 4;
-    if (flags & VOK_SAMPLE_PUPILSIZE) n += 2 * eyes;
-    if (flags & VOK_SAMPLE_ERRORS) n += 2;
-    if (flags & VOK_SAMPLE_INPUT) n += 2;
-    if (flags & VOK_SAMPLE_BUTTONS) n += 2;
-    return n;
+inline std::size_t fixedSampleSize(std::uint16_t flags) {
+    // Counted without branches: the reading loop asks for every record.
+    const unsigned f = flags;
+    const unsigned eyes = ((f >> 15) & 1) + ((f >> 14) & 1);
+    const unsigned pairs = ((f >> 12) & 1) + ((f >> 11) & 1) + ((f >> 10) & 1);  // pupil, head-ref, gaze
+    const unsigned words = ((f >> 7) & 1) + ((f >> 6) & 1) + ((f >> 5) & 1);     // errors, input, buttons
+    return 1 + 3 * ((f >> 13) & 1) + 4 * eyes * pairs + 4 * ((f >> 9) & 1) + 2 * eyes * ((f >> 8) & 1) + 2 * words;
 }
 
 // Decodes the fixed-size part of a sample record, from the time to the
@@ -238,6 +233,60 @@ void decodeSample(RecordReader& reader, Sample& x, std::uint32_t expectedTime) {
         int words = type & 15;
         if (words > 8) words = 8;
         for (int i = 0; i < words; ++i) x.headData[i] = s.readI16();
+    } else {
+        x.headDataType = static_cast<std::int16_t>(VOK_ABSENT_WORD);
+    }
+    if (flags & VOK_SAMPLE_SKIP1) skipSkippableBlock(s);
+    if (flags & VOK_SAMPLE_SKIP2) skipSkippableBlock(s);
+}
+
+void skimSample(RecordReader& reader, Sample& x) {
+    InputStream* stream = reader.stream.get();
+    const std::uint16_t flags = reader.pendingTag;
+    // Only a pending sample whose fixed part lies whole in the buffer is
+    // skimmed; anything else (no record pending, the end of the stream, a
+    // record cut by the buffer's end) takes the decoder's own way, with its
+    // failures and messages.
+    if (VOK_UNLIKELY(stream == nullptr || stream->atEnd() || !reader.endOfPreamble || (flags & 1) == 0)) {
+        decodeSample(reader, x, 0);
+        return;
+    }
+    const std::size_t fixed = fixedSampleSize(flags);
+    if (VOK_UNLIKELY(stream->buffered() < fixed)) {
+        decodeSample(reader, x, 0);
+        return;
+    }
+    InputStream& s = *stream;
+    reader.pendingTag = 0;
+    x.flags = flags;
+    RawBytes raw{s.bufferedBytes()};
+    if (flags & VOK_SAMPLE_FULLTIME) {
+        reader.runningTime = raw.readU32();
+    } else {
+        reader.runningTime += raw.readByte();
+    }
+    x.time = reader.runningTime;
+    // The input word comes last in the fixed part but for the button word.
+    if (flags & VOK_SAMPLE_INPUT) {
+        RawBytes input{s.bufferedBytes() + fixed - ((flags & VOK_SAMPLE_BUTTONS) ? 4 : 2)};
+        x.input = input.readU16();
+    } else {
+        x.input = VOK_ABSENT_WORD;
+    }
+    s.consumeBuffered(fixed);
+
+    if (flags & VOK_SAMPLE_HEADDATA) {
+        const std::uint8_t type = s.readByte();
+        x.headDataType = type;
+        int words = type & 15;
+        if (words > 8) words = 8;
+        const std::size_t bytes = 2 * static_cast<std::size_t>(words);
+        if (VOK_LIKELY(s.buffered() >= bytes)) {
+            s.consumeBuffered(bytes);
+        } else {
+            // Word by word, so that a cut record fails as the decoder's does.
+            for (int i = 0; i < words; ++i) s.readU16();
+        }
     } else {
         x.headDataType = static_cast<std::int16_t>(VOK_ABSENT_WORD);
     }

@@ -35,6 +35,13 @@ int readTag(RecordReader& reader, std::uint16_t* out);
 // record is an event (it stays pending).
 void decodeSample(RecordReader& reader, Sample& sample, std::uint32_t expectedTime);
 
+// Reads the pending (or next) sample record as decodeSample does, with the
+// same running time, stream position, failures and messages, but sets only
+// the sample's flags, time, input word and head-data type: what indexing a
+// record needs.  The other fields keep whatever they held, or receive the
+// record's values when the record is not whole in the stream's buffer.
+void skimSample(RecordReader& reader, Sample& sample);
+
 // Decodes the pending (or next) event record into event.  Fields the record
 // does not carry keep their value.  A message's text goes into text, or into
 // the reader's own buffer when text is null; event.message points at it.

@@ -8,22 +8,7 @@ namespace vok {
 
 namespace {
 
-constexpr std::array<std::uint8_t, 256> makeKindTable() {
-    std::array<std::uint8_t, 256> t{};
-    for (int i = 0; i < 256; ++i) {
-        if ((i >= 1 && i <= 10) || (i >= 15 && i <= 18) || i == 24 || i == 25 || i == 28) {
-            t[i] = kKindEvent;
-        } else if (i == RECORDING_INFO) {
-            t[i] = kKindRecording;
-        } else if (i == SAMPLE_TYPE) {
-            t[i] = kKindSample;
-        } else {
-            t[i] = kKindUnknown;
-        }
-    }
-    return t;
-}
-constexpr auto kKinds = makeKindTable();
+using detail::kKinds;
 
 inline bool isPaired(int type) { return (type >= 1 && type <= 8) || (type >= 15 && type <= 18); }
 inline bool isStartType(int type) { return isPaired(type) && (type & 1) != 0; }
@@ -31,10 +16,7 @@ inline bool isEndType(int type) { return isPaired(type) && (type & 1) == 0; }
 
 }  // namespace
 
-int itemKindOfType(int type) { return kKinds[static_cast<std::uint8_t>(type)]; }
-
-std::uint64_t sortKey(const ItemEntry& e) {
-    if (itemType(e) != RECORDING_INFO) return e.timeHalfMs;
+std::uint64_t detail::recordingSortKey(const ItemEntry& e) {
     const RecordingInfo* r = e.recording;
     if (r == nullptr) return 0;
     std::uint64_t key = r->timeHalfMs;
@@ -47,11 +29,7 @@ std::uint64_t sortKey(const ItemEntry& e) {
     return key;
 }
 
-bool itemLess(const ItemEntry& a, const ItemEntry& b) {
-    const std::uint64_t ka = sortKey(a);
-    const std::uint64_t kb = sortKey(b);
-    if (ka != kb) return ka < kb;
-
+bool detail::itemLessSameKey(const ItemEntry& a, const ItemEntry& b) {
     const int ta = itemType(a), tb = itemType(b);
     const int kindA = kKinds[ta], kindB = kKinds[tb];
     const bool pairedA = kindA == kKindEvent && isPaired(ta);

@@ -2,11 +2,13 @@
 // Samples and events stay in the file; an entry says where to find them.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <vector>
 
+#include "platform/Compiler.h"
 #include "vokapi.h"
 
 namespace vok {
@@ -50,14 +52,47 @@ enum ItemKind : int { kKindEvent = 0, kKindSample = 1, kKindRecording = 30, kKin
 inline int itemType(const ItemEntry& e) { return e.code & 0xFF; }
 inline int eyeSlot(const ItemEntry& e) { return (e.code >> 8) & 0xF; }
 
-int itemKindOfType(int type);
+namespace detail {
+// Kind of each item type code (the low byte of ItemEntry::code).
+constexpr std::array<std::uint8_t, 256> makeKindTable() {
+    std::array<std::uint8_t, 256> t{};
+    for (int i = 0; i < 256; ++i) {
+        if ((i >= 1 && i <= 10) || (i >= 15 && i <= 18) || i == 24 || i == 25 || i == 28) {
+            t[i] = kKindEvent;
+        } else if (i == RECORDING_INFO) {
+            t[i] = kKindRecording;
+        } else if (i == SAMPLE_TYPE) {
+            t[i] = kKindSample;
+        } else {
+            t[i] = kKindUnknown;
+        }
+    }
+    return t;
+}
+inline constexpr std::array<std::uint8_t, 256> kKinds = makeKindTable();
+
+std::uint64_t recordingSortKey(const ItemEntry& e);
+bool itemLessSameKey(const ItemEntry& a, const ItemEntry& b);
+}  // namespace detail
+
+inline int itemKindOfType(int type) { return detail::kKinds[static_cast<std::uint8_t>(type)]; }
 inline int itemKind(const ItemEntry& e) { return itemKindOfType(itemType(e)); }
 
-std::uint64_t sortKey(const ItemEntry& e);
+// The entry's time key; a recording's, from its record.  Inline because the
+// sorts and the consistency walks ask for it several times per entry.
+inline std::uint64_t sortKey(const ItemEntry& e) {
+    if (VOK_LIKELY(itemType(e) != RECORDING_INFO)) return e.timeHalfMs;
+    return detail::recordingSortKey(e);
+}
 
 // True when entry a goes before entry b.  The rules do not form a strict
 // weak ordering in every combination, so only sortItemIndex may sort with it.
-bool itemLess(const ItemEntry& a, const ItemEntry& b);
+inline bool itemLess(const ItemEntry& a, const ItemEntry& b) {
+    const std::uint64_t ka = sortKey(a);
+    const std::uint64_t kb = sortKey(b);
+    if (VOK_LIKELY(ka != kb)) return ka < kb;
+    return detail::itemLessSameKey(a, b);
+}
 
 // Sorts the index: whole up to 20000 entries, above that in overlapping
 // windows of 13500 entries that start 3000 entries before the previous

@@ -7,6 +7,7 @@
 #include "core/Log.h"
 #include "core/VOKException.h"
 #include "format/RecordDecoder.h"
+#include "platform/Platform.h"
 
 namespace vok {
 
@@ -43,7 +44,8 @@ struct BoundaryPair {
 class Scanner {
 public:
     Scanner(RecordReader& reader, const ScanOptions& options, Items& items)
-        : items_(items), r_(reader), options_(options), tolerant_(options.tolerant) {}
+        : items_(items), r_(reader), options_(options), tolerant_(options.tolerant),
+          bodyStart_(reader.stream ? reader.stream->position() : 0) {}
 
     void run() {
         for (;;) {
@@ -109,7 +111,31 @@ private:
         e.code = code;
         e.tag = tag;
         e.timeHalfMs = key;
+        if (VOK_UNLIKELY(items_.index.size() == items_.index.capacity())) grow();
         items_.index.push_back(e);
+    }
+
+    // Makes room in a full index for what the rest of the body will likely
+    // add, judged by the items per byte so far, so that the index of a long
+    // recording is copied once or twice rather than at every doubling, and
+    // ends with little slack.  Without a known body size it doubles; it never
+    // grows more than sixteenfold at once, so that a dense start of an
+    // otherwise sparse (or damaged) body cannot reserve much more than the
+    // items warrant.
+    void grow() {
+        ItemIndex& index = items_.index;
+        const std::uint64_t n = index.size();
+        const std::uint64_t read = r_.stream->position() - bodyStart_;
+        std::uint64_t target = 2 * n + 1024;
+        if (options_.bodySize > read && read > 0) {
+            const double rest = static_cast<double>(options_.bodySize - read) / static_cast<double>(read);
+            const double expected = static_cast<double>(n) * (1.0 + rest * 1.0625) + 1024.0;
+            target = expected < static_cast<double>(16 * n + 1024) ? static_cast<std::uint64_t>(expected) : 16 * n + 1024;
+            if (target < n + n / 8 + 1024) target = n + n / 8 + 1024;
+        }
+        if (target > index.max_size()) target = index.max_size();
+        index.reserve(static_cast<std::size_t>(target));
+        platform::adviseLargePages(index.data() + n, (index.capacity() - n) * sizeof(ItemEntry));
     }
 
     void appendRecording(std::unique_ptr<RecordingInfo> record) {
@@ -119,6 +145,7 @@ private:
         e.tag = 0;
         e.recording = record.get();
         items_.recordings.push_back(std::move(record));
+        if (VOK_UNLIKELY(items_.index.size() == items_.index.capacity())) grow();
         items_.index.push_back(e);
     }
 
@@ -323,7 +350,7 @@ private:
         const std::uint32_t position = notePosition();
         ++count_;
         Sample& x = lastSample_;
-        const bool ok = decoded([&] { decodeSample(r_, x, 0); });
+        const bool ok = decoded([&] { skimSample(r_, x); });
         noteTimes(x.time, x.time);
         if (!ok) {
             log("error reading vok file 2\n");
@@ -395,6 +422,7 @@ private:
     RecordReader& r_;
     const ScanOptions& options_;
     const bool tolerant_;
+    const std::uint64_t bodyStart_;  // stream position of the first record
     std::uint64_t count_ = 0;
     std::int64_t lastSampleTime_ = -1;
     std::int64_t prevSampleTime_ = -1;
@@ -416,7 +444,7 @@ Items preScan(RecordReader& reader, const ScanOptions& options) {
     // The size says nothing about how many records the body holds (a
     // compressed body can inflate to gigabytes of end markers), so the
     // reservation stays small (512 KiB); a larger index grows as it fills,
-    // doubling, which copies each entry about once.
+    // by what the body read so far promises (Scanner::grow).
     constexpr std::uint64_t kMaxReserved = std::uint64_t{1} << 15;
     Items items;
     const std::uint64_t expected = options.bodySize / kBytesPerItemEstimate + 1024;

@@ -103,19 +103,38 @@ void openRecording(Recording& recording, std::unique_ptr<InputStream> source, co
     VOK_CHECK(matchMagic(magic, variant), "Bad magic.  Corrupt vok file. \n");
 
     recording.preambleText = readPreamble(reader);
-    if (variant == MagicVariant::Compressed) reader.stream = inflateRecordStream(*reader.stream, recording.tempFileName);
-    {
-        const std::int64_t total = reader.stream->size();
-        const std::uint64_t at = reader.stream->position();
-        recording.bodySize = total > 0 && static_cast<std::uint64_t>(total) > at ? static_cast<std::uint64_t>(total) - at : 0;
+    if (variant == MagicVariant::Compressed) {
+        reader.stream = inflateRecordStream(std::move(reader.stream), recording.tempFileName);
     }
+    // A body being inflated is indexed as it arrives: its size is known
+    // once the inflater has ended.
+    auto* inflating = dynamic_cast<InflatingFileStream*>(reader.stream.get());
+    const auto noteBodySize = [&] {
+        const std::int64_t total = reader.stream->size();
+        const std::uint64_t at = inflating != nullptr ? 0 : reader.stream->position();
+        recording.bodySize = total > 0 && static_cast<std::uint64_t>(total) > at ? static_cast<std::uint64_t>(total) - at : 0;
+    };
+    noteBodySize();
     ScanOptions scan;
     scan.loadEvents = options.loadEvents;
     scan.loadSamples = options.loadSamples;
     scan.repair = options.repair();
     scan.tolerant = options.tolerant();
     scan.bodySize = recording.bodySize;
-    recording.items = preScan(reader, scan);
+    if (inflating == nullptr) {
+        recording.items = preScan(reader, scan);
+    } else {
+        // A failure of the inflater fails the open whatever the reading loop
+        // made of the body, as it would with the body inflated first.
+        try {
+            recording.items = preScan(reader, scan);
+        } catch (...) {
+            inflating->finish();
+            throw;
+        }
+        inflating->finish();
+        noteBodySize();
+    }
     if (options.level() != 0) checkConsistency(recording.items.index, recording.items.recordings, options.level());
 }
 

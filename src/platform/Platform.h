@@ -3,6 +3,7 @@
 // files, deletion.  One implementation per platform (POSIX, Windows).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -56,6 +57,12 @@ struct TempFileFailure {
     int systemError = 0;  // the system's error code for that
 };
 std::FILE* createTempFile(const char* prefix, std::string& name, TempFileFailure& failure);
+
+// Tells the system that the bytes [data, data + size) of a large array
+// that is about to be filled are best backed by huge pages, which cost one
+// page fault for 2 MiB rather than one per 4 KiB.  Only advice: a system
+// without them (or Windows, which needs a privilege for them) ignores it.
+void adviseLargePages(void* data, std::size_t size);
 
 // Deletes a file; true on success.
 bool removeFile(const char* path);

@@ -2,6 +2,7 @@
 // here, so a UTF-8 name opens as it is and needs no second, wide try.
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -74,6 +75,18 @@ std::FILE* createTempFile(const char* prefix, std::string& name, TempFileFailure
     // behind unnamed when memory runs out.
     name = std::move(pattern);
     return file;
+}
+
+void adviseLargePages(void* data, std::size_t size) {
+#if defined(MADV_HUGEPAGE)
+    constexpr std::uintptr_t kHugePage = std::uintptr_t{1} << 21;
+    const std::uintptr_t begin = (reinterpret_cast<std::uintptr_t>(data) + kHugePage - 1) & ~(kHugePage - 1);
+    const std::uintptr_t end = (reinterpret_cast<std::uintptr_t>(data) + size) & ~(kHugePage - 1);
+    if (end > begin) madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+#else
+    (void)data;
+    (void)size;
+#endif
 }
 
 bool removeFile(const char* path) { return std::remove(path) == 0; }

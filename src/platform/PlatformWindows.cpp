@@ -120,6 +120,8 @@ std::FILE* createTempFile(const char* prefix, std::string& name, TempFileFailure
     return nullptr;
 }
 
+void adviseLargePages(void*, std::size_t) {}
+
 bool removeFile(const char* path) { return std::remove(path) == 0; }
 
 std::string executablePath() {
