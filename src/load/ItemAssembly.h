@@ -8,6 +8,7 @@
 #include "format/RecordReader.h"
 #include "load/Recording.h"
 #include "load/SampleWindow.h"
+#include "load/Velocities.h"
 #include "vokapi.h"
 
 namespace vok {
@@ -88,6 +89,7 @@ private:
     // saccade end, blink start, blink end, fixation start, fixation end.
     std::uint32_t startTimeMemory_[6][2];
     bool computeVelocities_ = true;
+    NeighbourOffsets neighbourOffsets_;
 };
 
 }  // namespace vok

@@ -4,6 +4,10 @@
 #include <cstring>
 #include <limits>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace vok {
 
 namespace {
@@ -41,10 +45,23 @@ void headRefResolution(float cx, float cy, float& rx, float& ry) {
     const float cy2 = cy * cy;
     const float f2 = kHeadRefDistance * kHeadRefDistance;
     const double sum = static_cast<double>(cx2) + static_cast<double>(cy2) + static_cast<double>(f2);
+#if defined(__SSE2__)
+    // Both axes in one register: the same correctly rounded square roots
+    // and divisions, side by side.
+    const __m128d radicands = _mm_set_pd(static_cast<double>(cx2) + static_cast<double>(f2),
+                                         static_cast<double>(cy2) + static_cast<double>(f2));
+    const __m128d scaled = _mm_div_pd(_mm_div_pd(_mm_set1_pd(sum), _mm_sqrt_pd(radicands)),
+                                      _mm_set1_pd(kDegreesPerRadian));
+    double both[2];
+    _mm_storeu_pd(both, scaled);
+    rx = static_cast<float>(both[0]);
+    ry = static_cast<float>(both[1]);
+#else
     rx = static_cast<float>(sum / std::sqrt(static_cast<double>(cy2) + static_cast<double>(f2)) /
                             kDegreesPerRadian);
     ry = static_cast<float>(sum / std::sqrt(static_cast<double>(cx2) + static_cast<double>(f2)) /
                             kDegreesPerRadian);
+#endif
     if (!usableResolution(rx) || !usableResolution(ry)) {
         rx = kMissing;
         ry = kMissing;
@@ -450,11 +467,58 @@ void classicVelocities(const Neighbourhood& neighbourhood, Sample& sample, float
 
 }  // namespace
 
+namespace {
+
+void prepareOffsets(NeighbourOffsets& offsets, int rate) {
+    if (offsets.prepared && offsets.rate == rate) return;
+    offsets.rate = rate;
+    offsets.prepared = true;
+    const float period = static_cast<float>(1000.0 / rate);
+    for (int j = 1; j <= kNeighbourReach; ++j) {
+        offsets.valid[j] = rate > 0 && neighbourOffset(j, period, offsets.offset[j]);
+    }
+}
+
+// findNeighbours for the positions within reach of the centre only (the
+// others are neither written nor read), with the offsets prepared.
+void neighboursWithin(const SampleWindow& window, const Sample& sample, const NeighbourOffsets& offsets,
+                      int reach, Neighbourhood& neighbourhood) {
+    constexpr int h = kNeighbourhoodCentre;
+    neighbourhood[h] = &sample;
+    const std::uint64_t key = sample.timeHalfMs;
+    for (int j = 1; j <= reach; ++j) {
+        const Sample* before = nullptr;
+        const Sample* after = nullptr;
+        if (offsets.rate > 0 && offsets.valid[j]) {
+            const std::uint64_t offset = offsets.offset[j];
+            if (offset <= key) {
+                const int slot = window.find(key - offset);
+                if (slot >= 0) before = &window.slot(slot);
+            }
+            if (offset <= std::numeric_limits<std::uint64_t>::max() - key) {
+                const int slot = window.find(key + offset);
+                if (slot >= 0) after = &window.slot(slot);
+            }
+        }
+        neighbourhood[static_cast<std::size_t>(h - j)] = before;
+        neighbourhood[static_cast<std::size_t>(h + j)] = after;
+    }
+}
+
+}  // namespace
+
 int computeSampleVelocities(const SampleWindow& window, Sample& sample, float resX, float resY,
                             int rate, int trackerRevision) {
+    NeighbourOffsets offsets;
+    return computeSampleVelocities(window, sample, resX, resY, rate, trackerRevision, offsets);
+}
+
+int computeSampleVelocities(const SampleWindow& window, Sample& sample, float resX, float resY,
+                            int rate, int trackerRevision, NeighbourOffsets& offsets) {
     const int reach = neighbourReach(rate, trackerRevision);
+    prepareOffsets(offsets, rate);
     Neighbourhood neighbourhood;
-    findNeighbours(window, sample, rate, neighbourhood, reach);
+    neighboursWithin(window, sample, offsets, reach, neighbourhood);
 
     const float rateF = static_cast<float>(rate);
     if (trackerRevision < 3) {
