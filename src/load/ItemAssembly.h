@@ -56,8 +56,8 @@ public:
     // Forgets the event start times remembered for mending end events.
     void forgetStartTimes();
 
-    // Benchmarks switch this off to measure the walk without the velocity
-    // computation; clients always get velocities.
+    // Off, samples carry 1e8 in every velocity field (for clients that read
+    // none, and benchmarks that measure the walk without them).
     void setComputeVelocities(bool on) { computeVelocities_ = on; }
 
     const SampleWindow& window() const { return window_; }
