@@ -169,6 +169,15 @@ typedef struct VOKEXT_Batch {
  *  was stepped). */
 VOKAPI_EXPORT int vokext_read_batch(VOKFile* file, VOKEXT_Batch* batch);
 
+/** Switches the velocity computation of sample records on (on != 0, as
+ *  after opening) or off.  Off, every velocity field of a sample handed out
+ *  (by vok_get_float_data(), vok_get_sample_data(),
+ *  vok_get_sample_close_to_time() and vokext_read_batch()) reads 1e8, as a
+ *  velocity that cannot be computed, and the walk saves that work; every
+ *  other field is as with it on.  Lasts until it is switched again.
+ *  @return 0, or -1 for a NULL handle */
+VOKAPI_EXPORT int vokext_set_velocities(VOKFile* file, int on);
+
 /** Puts the handle's walk back to its state right after opening: the cursor
  *  before the first item, no current recording block, the merge of extra
  *  messages from their first line, the remembered event start times of the

@@ -290,6 +290,38 @@ TEST(BulkWalk, RewindAfterTrialJumpsGivesTheFirstWalkAgain) {
     expectSame(first, bulk(f.get(), all, 333), "second walk");
 }
 
+TEST(BulkWalk, VelocitiesOffLeaveOnlyTheVelocityFieldsMissing) {
+    test::TempDir dir;
+    vokgen::GenOptions o;
+    o.seed = 31;
+    o.durationMs = 2000;
+    o.gaps = true;
+    const std::string path = writeGenerated(dir, "v.vok", o);
+    test::LogCapture quiet;
+    FilePtr f = openPath(path, 1);
+    ASSERT_NE(f, nullptr);
+    const Walked with = bulk(f.get(), VOKEXT_SAMPLES, 1000);
+    ASSERT_EQ(vokext_set_velocities(f.get(), 0), 0);
+    ASSERT_EQ(vokext_rewind(f.get()), 0);
+    const Walked without = bulk(f.get(), VOKEXT_SAMPLES, 1000);
+    ASSERT_EQ(without.samples.size(), with.samples.size());
+    std::size_t computed = 0;
+    for (std::size_t i = 0; i < with.samples.size(); ++i) {
+        Sample expected = with.samples[i];
+        float* first = expected.gazeVelX;
+        for (float* v = first; v < expected.fastPupilVelY + 2; ++v) {
+            computed += *v != 1e8f;
+            *v = 1e8f;
+        }
+        ASSERT_EQ(std::memcmp(&expected, &without.samples[i], sizeof expected), 0) << "sample " << i;
+    }
+    EXPECT_GT(computed, with.samples.size());  // the walk with them on did compute them
+    ASSERT_EQ(vokext_set_velocities(f.get(), 1), 0);
+    ASSERT_EQ(vokext_rewind(f.get()), 0);
+    expectSame(with, bulk(f.get(), VOKEXT_SAMPLES, 1000), "velocities on again");
+    EXPECT_EQ(vokext_set_velocities(nullptr, 1), -1);
+}
+
 TEST(BulkWalk, NanColumnsFollowTheRecordsAndNeverHoldMarkers) {
     test::TempDir dir;
     vokgen::GenOptions o;

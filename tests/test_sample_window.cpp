@@ -269,5 +269,35 @@ TEST(SampleWindow, PlaceholderSample) {
     EXPECT_EQ(w.slot(0).pupilSize[0], 1000.0f);  // remembered, not 1e8
 }
 
+TEST(SampleWindow, FindAfterTheSpacingBreaksAndAfterShifting) {
+    SampleWindow w;
+    // Even keys 0..100, then a key 3 past the last: counted from the front
+    // with the step 2 it still sits where its distance puts it.
+    fill(w, evenKeys(0, 2, 51));
+    fill(w, {103, 105});
+    EXPECT_EQ(w.find(50), 25);
+    EXPECT_EQ(w.find(103), 51);
+    EXPECT_EQ(w.find(105), 52);
+    EXPECT_EQ(w.find(104), -1);
+
+    // A first gap of 5 is no usable spacing: inner keys are not found in
+    // constant time until shifting drops that gap.
+    w.reset();
+    fill(w, {0});
+    fill(w, evenKeys(5, 2, 300));
+    EXPECT_EQ(w.find(7), -1);
+    EXPECT_EQ(w.findLinear(7), 2);
+    w.shiftOut128();
+    ASSERT_EQ(w.key(0), 259u);
+    EXPECT_EQ(w.find(279), 10);
+    EXPECT_EQ(w.find(280), -1);
+    EXPECT_EQ(w.find(w.key(w.count() - 1)), w.count() - 1);
+    // Appending keeps the spacing known only while the step holds.
+    const std::uint64_t past = w.key(w.count() - 1) + 4;
+    w.append(tracedSample(past), past);
+    EXPECT_EQ(w.find(past), w.count() - 1);
+    EXPECT_EQ(w.find(279), 10);
+}
+
 }  // namespace
 }  // namespace vok

@@ -283,6 +283,22 @@ TEST(Velocities, ClassicAtEachRate) {
     }
 }
 
+TEST(Velocities, OffsetsCarriedAcrossRatesFollowTheRate) {
+    // A walk keeps one set of offsets from block to block: at each new rate
+    // (and back at an earlier one) they must be those of that rate.
+    NeighbourOffsets offsets;
+    for (int round = 0; round < 2; ++round) {
+        for (const RateCase& c : kRates) {
+            SCOPED_TRACE(testing::Message() << c.rate << " round " << round);
+            SampleWindow w;
+            buildWindow(w, 5000 + c.keyStep, c.keyStep, 120, 60);
+            Sample s = centreCopy(w, 60);
+            ASSERT_EQ(computeSampleVelocities(w, s, kMissing, kMissing, c.rate, 2, offsets), 0);
+            for (const Output& o : kOutputs) expectOutput(s, o, 1, c.rate, kFourNeighbour, kCentral);
+        }
+    }
+}
+
 // The rate-scaled form places its four groups as at 250 Hz, so at each band
 // (rate / 250 = 1, 2, 4, 8 samples per 250 Hz period) steady motion of v per
 // sample gives, by hand:

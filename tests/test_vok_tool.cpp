@@ -569,6 +569,13 @@ TEST(Columns, ListingSelectionAndUnknownNames) {
     EXPECT_EQ(plain.out.find("vel"), std::string::npos);
     const ToolRun fast = vok(dir, {"export", "--velocities", path});
     EXPECT_NE(fast.out.find("left_gaze_vel_x"), std::string::npos);
+    // A velocity column named without --velocities still gets computed values.
+    const std::string generated = writeGenerated(dir, "g.vok", vokgen::generateRecording(smallRecording(8)));
+    const ToolRun named = vok(dir, {"export", "--columns", "time,left_gaze_vel_x", generated});
+    const Table velocities = parseDelimited(named.out, ',');
+    std::size_t computed = 0;
+    for (std::size_t i = 1; i < velocities.size(); ++i) computed += velocities[i].size() == 2 && !velocities[i][1].empty();
+    EXPECT_GT(computed, velocities.size() / 2) << named.out.substr(0, 200);
 
     const ToolRun bad = vok(dir, {"export", "--columns", "time,nonsense", path});
     EXPECT_EQ(bad.status, 2);

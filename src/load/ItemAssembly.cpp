@@ -209,7 +209,7 @@ int ItemDecoder::loadItem(std::uint32_t i, const RecordingInfo* currentRecording
                 }
                 const ResolutionOverride res = sharedResolutionOverride();
                 computeSampleVelocities(window_, out.sample, res.x, res.y, truncRate(currentRecording->sampleRate),
-                                        recording_.reader.trackerRevision);
+                                        recording_.reader.trackerRevision, neighbourOffsets_);
             } else {
                 log("WARNING: VOK FILE MAY BE CORRUPTED. Samples %ld found without start recording \n",
                     static_cast<long>(out.sample.time));

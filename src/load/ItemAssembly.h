@@ -8,6 +8,7 @@
 #include "format/RecordReader.h"
 #include "load/Recording.h"
 #include "load/SampleWindow.h"
+#include "load/Velocities.h"
 #include "vokapi.h"
 
 namespace vok {
@@ -55,8 +56,8 @@ public:
     // Forgets the event start times remembered for mending end events.
     void forgetStartTimes();
 
-    // Benchmarks switch this off to measure the walk without the velocity
-    // computation; clients always get velocities.
+    // Off, samples carry 1e8 in every velocity field (for clients that read
+    // none, and benchmarks that measure the walk without them).
     void setComputeVelocities(bool on) { computeVelocities_ = on; }
 
     const SampleWindow& window() const { return window_; }
@@ -88,6 +89,7 @@ private:
     // saccade end, blink start, blink end, fixation start, fixation end.
     std::uint32_t startTimeMemory_[6][2];
     bool computeVelocities_ = true;
+    NeighbourOffsets neighbourOffsets_;
 };
 
 }  // namespace vok

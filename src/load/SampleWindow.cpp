@@ -19,6 +19,7 @@ SampleWindow::SampleWindow() : slots_(new Sample[kCapacity]()) {}
 void SampleWindow::reset() {
     count_ = 0;
     head_ = 0;
+    evenStep_ = 0;
     rememberedPupilSize_[0] = kDefaultPupilSize;
     rememberedPupilSize_[1] = kDefaultPupilSize;
 }
@@ -27,6 +28,32 @@ void SampleWindow::shiftOut128() {
     const int dropped = std::min(count_, kShiftCount);
     head_ = (head_ + dropped) & (kCapacity - 1);
     count_ -= dropped;
+    recheckSpacing();
+}
+
+namespace {
+int log2OfEvenStep(std::uint64_t step) {
+    switch (step) {
+        case 1: return 0;
+        case 2: return 1;
+        case 4: return 2;
+        case 8: return 3;
+        default: return -1;
+    }
+}
+}  // namespace
+
+void SampleWindow::recheckSpacing() {
+    evenStep_ = 0;
+    if (count_ < 3) return;
+    const std::uint64_t step = key(1) - key(0);
+    const int shift = log2OfEvenStep(step);
+    if (shift < 0) return;
+    for (int i = 2; i < count_; ++i) {
+        if (key(i) - key(i - 1) != step) return;
+    }
+    evenStep_ = step;
+    evenShift_ = shift;
 }
 
 void SampleWindow::append(const Sample& sample, std::uint64_t k) {
@@ -43,6 +70,11 @@ void SampleWindow::append(const Sample& sample, std::uint64_t k) {
     }
     stored.timeHalfMs = k;
     ++count_;
+    if (count_ == 3) {
+        recheckSpacing();
+    } else if (evenStep_ != 0 && k - key(count_ - 2) != evenStep_) {
+        evenStep_ = 0;
+    }
 }
 
 std::uint64_t SampleWindow::step() const {
@@ -52,7 +84,7 @@ std::uint64_t SampleWindow::step() const {
     return key(count_ - 1) - key(count_ - 2);
 }
 
-int SampleWindow::find(std::uint64_t k) const {
+int SampleWindow::findUneven(std::uint64_t k) const {
     if (count_ == 0) return -1;
     const int lastSlot = count_ - 1;
     const std::uint64_t first = key(0);

@@ -48,7 +48,19 @@ public:
     // Slot holding key, or -1.  Constant time: the slot is estimated from
     // the key spacing (1, 2, 4 or 8 half-milliseconds), so keys that are not
     // evenly spaced may not be found here; findLinear finds them.
-    int find(std::uint64_t key) const;
+    int find(std::uint64_t k) const {
+        // A window of evenly spaced keys holds key at the slot its distance
+        // from the first key counts to, or nowhere.
+        if (evenStep_ != 0) {
+            const std::uint64_t first = key(0);
+            if (k < first) return -1;
+            const std::uint64_t distance = k - first;
+            const std::uint64_t n = distance >> evenShift_;
+            if ((n << evenShift_) != distance || n >= static_cast<std::uint64_t>(count_)) return -1;
+            return static_cast<int>(n);
+        }
+        return findUneven(k);
+    }
 
     // Slot holding key, or -1, whatever the spacing of the keys.
     int findLinear(std::uint64_t key) const;
@@ -64,9 +76,18 @@ public:
     std::uint64_t step() const;
 
 private:
+    int findUneven(std::uint64_t key) const;
+    // Works out evenStep_ afresh from the keys held.
+    void recheckSpacing();
+
     std::unique_ptr<Sample[]> slots_;
     int count_ = 0;
     int head_ = 0;  // physical index of logical slot 0
+    // The spacing of the keys when the window holds at least 3 samples and
+    // every two neighbouring keys lie 1, 2, 4 or 8 apart alike, else 0;
+    // evenShift_ is its base-2 logarithm.
+    std::uint64_t evenStep_ = 0;
+    int evenShift_ = 0;
     float rememberedPupilSize_[2] = {kDefaultPupilSize, kDefaultPupilSize};
 };
 

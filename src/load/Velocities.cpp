@@ -1,7 +1,12 @@
 #include "load/Velocities.h"
 
 #include <cmath>
+#include <cstring>
 #include <limits>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace vok {
 
@@ -40,10 +45,23 @@ void headRefResolution(float cx, float cy, float& rx, float& ry) {
     const float cy2 = cy * cy;
     const float f2 = kHeadRefDistance * kHeadRefDistance;
     const double sum = static_cast<double>(cx2) + static_cast<double>(cy2) + static_cast<double>(f2);
+#if defined(__SSE2__)
+    // Both axes in one register: the same correctly rounded square roots
+    // and divisions, side by side.
+    const __m128d radicands = _mm_set_pd(static_cast<double>(cx2) + static_cast<double>(f2),
+                                         static_cast<double>(cy2) + static_cast<double>(f2));
+    const __m128d scaled = _mm_div_pd(_mm_div_pd(_mm_set1_pd(sum), _mm_sqrt_pd(radicands)),
+                                      _mm_set1_pd(kDegreesPerRadian));
+    double both[2];
+    _mm_storeu_pd(both, scaled);
+    rx = static_cast<float>(both[0]);
+    ry = static_cast<float>(both[1]);
+#else
     rx = static_cast<float>(sum / std::sqrt(static_cast<double>(cy2) + static_cast<double>(f2)) /
                             kDegreesPerRadian);
     ry = static_cast<float>(sum / std::sqrt(static_cast<double>(cx2) + static_cast<double>(f2)) /
                             kDegreesPerRadian);
+#endif
     if (!usableResolution(rx) || !usableResolution(ry)) {
         rx = kMissing;
         ry = kMissing;
@@ -294,35 +312,219 @@ constexpr GroupFields kGroups[] = {
      &Sample::fastPupilVelX, &Sample::fastPupilVelY},
 };
 
-// The classic formulas for both forms at once, on the five values around
-// the centre (missing ones are 1e8); the arithmetic is velocityClassic's.
-inline void classicPair(const float (&v)[5], float rate, float res, float& normal, float& fast) {
-    const bool p0 = present(v[0]), p1 = present(v[1]), p2 = present(v[2]), p3 = present(v[3]),
-               p4 = present(v[4]);
-    float shortForm;
-    if (p1 && p3) {
-        shortForm = (v[3] - v[1]) * rate * 0.5f / res;
-    } else if (p1 && p2) {
-        shortForm = (v[2] - v[1]) * rate / res;
-    } else if (p2 && p3) {
-        shortForm = (v[3] - v[2]) * rate / res;
-    } else {
-        shortForm = kMissing;
+// The classic formulas for every eye, group and axis of a sample at once:
+// twelve series side by side (lane = eye * 6 + group * 2 + axis), the five
+// values around the centre each (missing ones are 1e8), so that the
+// divisions of the lanes run together.  The arithmetic of each lane is
+// velocityClassic's, for the normal and the fast form.
+constexpr int kLanes = 12;
+struct ClassicLanes {
+    float v[5][kLanes];
+    float res[kLanes];  // 1 in a lane whose result is not wanted
+};
+
+#if defined(__GNUC__)
+// Four lanes in one register; a comparison gives all bits set where true.
+typedef float Floats4 __attribute__((vector_size(16)));
+typedef std::int32_t Masks4 __attribute__((vector_size(16)));
+
+inline Floats4 choose(Masks4 mask, Floats4 whereSet, Floats4 elsewhere) {
+    return reinterpret_cast<Floats4>((reinterpret_cast<Masks4>(whereSet) & mask) |
+                                     (reinterpret_cast<Masks4>(elsewhere) & ~mask));
+}
+
+void classicLanes(const ClassicLanes& in, float rate, float (&normal)[kLanes], float (&fast)[kLanes]) {
+    const Floats4 missing = {kMissing, kMissing, kMissing, kMissing};
+    for (int l = 0; l < kLanes; l += 4) {
+        Floats4 v[5];
+        for (int k = 0; k < 5; ++k) std::memcpy(&v[k], &in.v[k][l], sizeof(Floats4));
+        Floats4 res;
+        std::memcpy(&res, &in.res[l], sizeof res);
+        const Masks4 p0 = v[0] != missing, p1 = v[1] != missing, p2 = v[2] != missing, p3 = v[3] != missing,
+                     p4 = v[4] != missing;
+        const Masks4 central = p1 & p3;
+        const Masks4 backward = p1 & p2;
+        const Masks4 forward = p2 & p3;
+        // Every lane computes every form; the presence of its values chooses.
+        const Floats4 difference = choose(central, (v[3] - v[1]) * rate * 0.5f,
+                                          choose(backward, (v[2] - v[1]) * rate, (v[3] - v[2]) * rate));
+        const Floats4 shortForm = choose(central | backward | forward, difference / res, missing);
+        const Floats4 longForm = ((v[3] - (v[1] + v[0])) + v[4]) * rate / 6.0f / res;
+        const Floats4 normalForm = choose(p0 & p1 & p3 & p4, longForm, shortForm);
+        std::memcpy(&fast[l], &shortForm, sizeof shortForm);
+        std::memcpy(&normal[l], &normalForm, sizeof normalForm);
     }
-    fast = shortForm;
-    normal = (p0 && p1 && p3 && p4) ? ((v[3] - (v[1] + v[0])) + v[4]) * rate / 6.0f / res : shortForm;
+}
+#else
+void classicLanes(const ClassicLanes& in, float rate, float (&normal)[kLanes], float (&fast)[kLanes]) {
+    for (int l = 0; l < kLanes; ++l) {
+        const float v0 = in.v[0][l], v1 = in.v[1][l], v2 = in.v[2][l], v3 = in.v[3][l], v4 = in.v[4][l];
+        const bool p0 = present(v0), p1 = present(v1), p2 = present(v2), p3 = present(v3), p4 = present(v4);
+        const float res = in.res[l];
+        float shortForm = kMissing;
+        if (p1 && p3) {
+            shortForm = (v3 - v1) * rate * 0.5f / res;
+        } else if (p1 && p2) {
+            shortForm = (v2 - v1) * rate / res;
+        } else if (p2 && p3) {
+            shortForm = (v3 - v2) * rate / res;
+        }
+        fast[l] = shortForm;
+        normal[l] = (p0 && p1 && p3 && p4) ? ((v3 - (v1 + v0)) + v4) * rate / 6.0f / res : shortForm;
+    }
+}
+#endif
+
+// Loads the five values around the centre of one group of one eye into
+// the lanes lane (x) and lane + 1 (y); 1e8 where a neighbour is missing,
+// unusable or lacks the group.
+template <float (Sample::*X)[2], float (Sample::*Y)[2]>
+inline void gatherClassic(const Sample* const (&usable)[5], std::uint16_t flag, int eye, ClassicLanes& lanes,
+                          int lane) {
+    for (int k = 0; k < 5; ++k) {
+        const Sample* n = usable[k];
+        const bool has = n != nullptr && (n->flags & flag) != 0;
+        lanes.v[k][lane] = has ? (n->*X)[eye] : kMissing;
+        lanes.v[k][lane + 1] = has ? (n->*Y)[eye] : kMissing;
+    }
+}
+
+// The classic formulas for a sample whose neighbourhood is looked up two
+// positions each way.
+void classicVelocities(const Neighbourhood& neighbourhood, Sample& sample, float resX, float resY, float rate) {
+    static constexpr unsigned kEyeBits[2] = {VOK_SAMPLE_LEFT, VOK_SAMPLE_RIGHT};
+    constexpr int h = kNeighbourhoodCentre;
+    const bool sampleResolution = usableResolution(sample.resolutionX) && usableResolution(sample.resolutionY);
+    ClassicLanes lanes;
+    bool wanted[kLanes];
+    for (int eye = 0; eye < 2; ++eye) {
+        const int first = eye * 6;
+        if ((sample.flags & kEyeBits[eye]) == 0) {
+            // No series: defined values for the lane loop, no result.
+            for (int l = first; l < first + 6; ++l) {
+                for (auto& position : lanes.v) position[l] = kMissing;
+                lanes.res[l] = 1.0f;
+                wanted[l] = false;
+            }
+            continue;
+        }
+        // Neighbours that carry this eye with a pupil of usable size; a lost
+        // eye (pupil below 15) counts as a gap in every group.
+        const Sample* usable[5];
+        for (int k = 0; k < 5; ++k) {
+            const Sample* n = neighbourhood[static_cast<std::size_t>(h - 2 + k)];
+            if (n != nullptr && ((n->flags & kEyeBits[eye]) == 0 ||
+                                 ((n->flags & VOK_SAMPLE_PUPILSIZE) != 0 && n->pupilSize[eye] < kMinPupilSize))) {
+                n = nullptr;
+            }
+            usable[k] = n;
+        }
+        gatherClassic<&Sample::gazeX, &Sample::gazeY>(usable, VOK_SAMPLE_GAZE, eye, lanes, first);
+        gatherClassic<&Sample::headRefX, &Sample::headRefY>(usable, VOK_SAMPLE_HEADREF, eye, lanes, first + 2);
+        gatherClassic<&Sample::pupilX, &Sample::pupilY>(usable, VOK_SAMPLE_PUPILXY, eye, lanes, first + 4);
+        for (int groupIndex = 0; groupIndex < 3; ++groupIndex) {
+            const int lx = first + groupIndex * 2;
+            const float cx = lanes.v[2][lx];
+            const float cy = lanes.v[2][lx + 1];
+            float rx = kMissing;
+            float ry = kMissing;
+            if (resX != kMissing) {
+                rx = resX;
+                ry = resY;
+            } else if (kGroups[groupIndex].group == kGroupHeadRef && present(cx) && present(cy)) {
+                headRefResolution(cx, cy, rx, ry);
+            } else if (sampleResolution) {
+                rx = sample.resolutionX;
+                ry = sample.resolutionY;
+            }
+            wanted[lx] = rx != kMissing && rx > kMinResolution;
+            wanted[lx + 1] = ry != kMissing && ry > kMinResolution;
+            lanes.res[lx] = wanted[lx] ? rx : 1.0f;
+            lanes.res[lx + 1] = wanted[lx + 1] ? ry : 1.0f;
+        }
+    }
+    float normal[kLanes];
+    float fast[kLanes];
+    classicLanes(lanes, rate, normal, fast);
+    for (int eye = 0; eye < 2; ++eye) {
+        if ((sample.flags & kEyeBits[eye]) == 0) continue;
+        const int l = eye * 6;
+        const auto out = [&](int lane, const float (&form)[kLanes]) { return wanted[lane] ? form[lane] : kMissing; };
+        sample.gazeVelX[eye] = out(l, normal);
+        sample.gazeVelY[eye] = out(l + 1, normal);
+        sample.fastGazeVelX[eye] = out(l, fast);
+        sample.fastGazeVelY[eye] = out(l + 1, fast);
+        sample.headRefVelX[eye] = out(l + 2, normal);
+        sample.headRefVelY[eye] = out(l + 3, normal);
+        sample.fastHeadRefVelX[eye] = out(l + 2, fast);
+        sample.fastHeadRefVelY[eye] = out(l + 3, fast);
+        sample.pupilVelX[eye] = out(l + 4, normal);
+        sample.pupilVelY[eye] = out(l + 5, normal);
+        sample.fastPupilVelX[eye] = out(l + 4, fast);
+        sample.fastPupilVelY[eye] = out(l + 5, fast);
+    }
+}
+
+}  // namespace
+
+namespace {
+
+void prepareOffsets(NeighbourOffsets& offsets, int rate) {
+    if (offsets.prepared && offsets.rate == rate) return;
+    offsets.rate = rate;
+    offsets.prepared = true;
+    const float period = static_cast<float>(1000.0 / rate);
+    for (int j = 1; j <= kNeighbourReach; ++j) {
+        offsets.valid[j] = rate > 0 && neighbourOffset(j, period, offsets.offset[j]);
+    }
+}
+
+// findNeighbours for the positions within reach of the centre only (the
+// others are neither written nor read), with the offsets prepared.
+void neighboursWithin(const SampleWindow& window, const Sample& sample, const NeighbourOffsets& offsets,
+                      int reach, Neighbourhood& neighbourhood) {
+    constexpr int h = kNeighbourhoodCentre;
+    neighbourhood[h] = &sample;
+    const std::uint64_t key = sample.timeHalfMs;
+    for (int j = 1; j <= reach; ++j) {
+        const Sample* before = nullptr;
+        const Sample* after = nullptr;
+        if (offsets.rate > 0 && offsets.valid[j]) {
+            const std::uint64_t offset = offsets.offset[j];
+            if (offset <= key) {
+                const int slot = window.find(key - offset);
+                if (slot >= 0) before = &window.slot(slot);
+            }
+            if (offset <= std::numeric_limits<std::uint64_t>::max() - key) {
+                const int slot = window.find(key + offset);
+                if (slot >= 0) after = &window.slot(slot);
+            }
+        }
+        neighbourhood[static_cast<std::size_t>(h - j)] = before;
+        neighbourhood[static_cast<std::size_t>(h + j)] = after;
+    }
 }
 
 }  // namespace
 
 int computeSampleVelocities(const SampleWindow& window, Sample& sample, float resX, float resY,
                             int rate, int trackerRevision) {
+    NeighbourOffsets offsets;
+    return computeSampleVelocities(window, sample, resX, resY, rate, trackerRevision, offsets);
+}
+
+int computeSampleVelocities(const SampleWindow& window, Sample& sample, float resX, float resY,
+                            int rate, int trackerRevision, NeighbourOffsets& offsets) {
     const int reach = neighbourReach(rate, trackerRevision);
+    prepareOffsets(offsets, rate);
     Neighbourhood neighbourhood;
-    findNeighbours(window, sample, rate, neighbourhood, reach);
+    neighboursWithin(window, sample, offsets, reach, neighbourhood);
 
     const float rateF = static_cast<float>(rate);
-    const bool classic = trackerRevision < 3;
+    if (trackerRevision < 3) {
+        classicVelocities(neighbourhood, sample, resX, resY, rateF);
+        return 0;
+    }
     static constexpr unsigned kEyeBits[2] = {VOK_SAMPLE_LEFT, VOK_SAMPLE_RIGHT};
     constexpr int h = kNeighbourhoodCentre;
     const bool sampleResolution = usableResolution(sample.resolutionX) && usableResolution(sample.resolutionY);
@@ -367,24 +569,13 @@ int computeSampleVelocities(const SampleWindow& window, Sample& sample, float re
                 ry = sample.resolutionY;
             }
             float normalX = kMissing, normalY = kMissing, fastX = kMissing, fastY = kMissing;
-            if (classic) {
-                if (rx != kMissing && rx > kMinResolution) {
-                    const float v[5] = {xs[h - 2], xs[h - 1], xs[h], xs[h + 1], xs[h + 2]};
-                    classicPair(v, rateF, rx, normalX, fastX);
-                }
-                if (ry != kMissing && ry > kMinResolution) {
-                    const float v[5] = {ys[h - 2], ys[h - 1], ys[h], ys[h + 1], ys[h + 2]};
-                    classicPair(v, rateF, ry, normalY, fastY);
-                }
-            } else {
-                if (rx != kMissing && rx > kMinResolution) {
-                    normalX = velocityRateScaled(false, xs, kNeighbourhoodSize, rx, rateF);
-                    fastX = velocityRateScaled(true, xs, kNeighbourhoodSize, rx, rateF);
-                }
-                if (ry != kMissing && ry > kMinResolution) {
-                    normalY = velocityRateScaled(false, ys, kNeighbourhoodSize, ry, rateF);
-                    fastY = velocityRateScaled(true, ys, kNeighbourhoodSize, ry, rateF);
-                }
+            if (rx != kMissing && rx > kMinResolution) {
+                normalX = velocityRateScaled(false, xs, kNeighbourhoodSize, rx, rateF);
+                fastX = velocityRateScaled(true, xs, kNeighbourhoodSize, rx, rateF);
+            }
+            if (ry != kMissing && ry > kMinResolution) {
+                normalY = velocityRateScaled(false, ys, kNeighbourhoodSize, ry, rateF);
+                fastY = velocityRateScaled(true, ys, kNeighbourhoodSize, ry, rateF);
             }
             (sample.*g.outX)[eye] = normalX;
             (sample.*g.outY)[eye] = normalY;

@@ -35,6 +35,21 @@ inline constexpr int kGroupPupil = 64;
 int computeSampleVelocities(const SampleWindow& window, Sample& sample, float resX, float resY,
                             int rate, int trackerRevision);
 
+// The neighbour offsets of one sample rate, worked out once for a walk:
+// offset[j] is the distance in half-milliseconds of the neighbour j periods
+// away, valid[j] whether it can be represented (as findNeighbours has it).
+struct NeighbourOffsets {
+    int rate = 0;
+    bool prepared = false;
+    bool valid[20] = {};
+    std::uint64_t offset[20] = {};
+};
+
+// As above, with the offsets taken from (and, for a new rate, worked out
+// into) offsets.
+int computeSampleVelocities(const SampleWindow& window, Sample& sample, float resX, float resY,
+                            int rate, int trackerRevision, NeighbourOffsets& offsets);
+
 // Fills neighbourhood for sample (whose timeHalfMs is its key): the window
 // slots found with find() for the keys j periods (j = 1..19) before and
 // after, each offset being trunc(j * period * 2) half-milliseconds with the

@@ -210,6 +210,12 @@ VOKAPI_EXPORT int vokext_rewind(VOKFile* file) {
     });
 }
 
+VOKAPI_EXPORT int vokext_set_velocities(VOKFile* file, int on) {
+    if (file == nullptr) return -1;
+    file->decoder.setComputeVelocities(on != 0);
+    return 0;
+}
+
 VOKAPI_EXPORT int vokext_get_trial_range(VOKFile* file, int trial, uint32_t* first, uint32_t* end) {
     if (file == nullptr || first == nullptr || end == nullptr) return -1;
     return vok::apiCall(-1, [&] {

@@ -9,6 +9,7 @@
 #include "Commands.h"
 #include "System.h"
 #include "Walk.h"
+#include "vokapi_ext.h"
 
 namespace voktool {
 
@@ -579,6 +580,12 @@ int exportRecording(const std::string& path, const ExportOptions& options, Strea
             if (stream != nullptr) stream->headerWritten = true;
             exporter.writers[static_cast<int>(t)] = writers.back().get();
         }
+        // The walk computes sample velocities only for a table that shows them.
+        bool showsVelocities = false;
+        if (const RowWriter* samples = exporter.writers[static_cast<int>(Table::Samples)]) {
+            for (const Column* c : samples->columns()) showsVelocities = showsVelocities || c->group == ColumnGroup::Velocity;
+        }
+        vokext_set_velocities(file, showsVelocities ? 1 : 0);
         Progress progress(path, vok_get_element_count(file), options.progress);
         const std::uint64_t unreadable = exporter.run(progress, options.open.extraMessages);
         for (auto& f : files) f->close();
