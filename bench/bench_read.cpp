@@ -18,6 +18,7 @@
 #include "load/ItemIndex.h"
 #include "nav/VOKFile.h"
 #include "vokapi.h"
+#include "vokapi_ext.h"
 
 namespace {
 
@@ -140,8 +141,7 @@ void walk(benchmark::State& state, bool velocities) {
     f->decoder.setComputeVelocities(velocities);
     std::size_t items = 0, samples = 0;
     timed(state, plainRead(), [&] {
-        f->cursor.position = 0;
-        f->cursor.currentRecording = nullptr;
+        vokext_rewind(f);
         items = samples = 0;
         int type;
         while ((type = vok_get_next_data(f)) != 0) {
