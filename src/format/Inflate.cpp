@@ -151,11 +151,9 @@ InflatingFileStream::InflatingFileStream(std::unique_ptr<FileInputStream> record
     // A second handle for reading, with its own offset: the inflater's
     // writes reach the file unbuffered, so what it has published can be
     // read through this one.
-    in_.reset(platform::openForReading(tempFileName.c_str()));
-    VOK_CHECK(in_ != nullptr, "Failed to create temp file \n");
-    std::setvbuf(in_.get(), nullptr, _IONBF, 0);
-    buffer_.reset(new std::uint8_t[kBufferSize]);
-    begin_ = cur_ = end_ = buffer_.get();
+    std::FILE* in = platform::openForReading(tempFileName.c_str());
+    VOK_CHECK(in != nullptr, "Failed to create temp file \n");
+    attach(in);
 
     std::FILE* body = recording_->handle();
     std::clearerr(body);
@@ -219,15 +217,12 @@ void InflatingFileStream::finish() {
 
 std::int64_t InflatingFileStream::size() const {
     std::lock_guard<std::mutex> hold(lock_);
-    return done_ ? platform::fileSize(in_.get()) : -1;
+    return done_ ? platform::fileSize(file()) : -1;
 }
 
 bool InflatingFileStream::refill() {
     const std::uint64_t offset = position();
-    if (VOK_UNLIKELY(fault::shouldFail(fault::Point::Read))) {
-        log("Read error in the recording at byte %llu\n", static_cast<unsigned long long>(offset));
-        return false;
-    }
+    if (VOK_UNLIKELY(readFaultAt(offset))) return false;
     std::uint64_t available;
     {
         // A whole buffer's worth, or what there is once the inflater ended.
@@ -238,27 +233,9 @@ bool InflatingFileStream::refill() {
         if (done_ && result_ != kInflateOk && result_ != Z_DATA_ERROR) throw InflateFailure{};
         available = written_ > offset ? written_ - offset : 0;
     }
-    std::FILE* in = in_.get();
-    std::size_t n = 0;
-    if (available != 0) {
-        std::clearerr(in);
-        n = std::fread(buffer_.get(), 1, available < kBufferSize ? static_cast<std::size_t>(available) : kBufferSize, in);
-        if (VOK_UNLIKELY(n == 0 && std::ferror(in) != 0)) {
-            log("Read error in the recording at byte %llu\n", static_cast<unsigned long long>(offset));
-        }
-    }
-    bufferOffset_ = offset;
-    begin_ = cur_ = buffer_.get();
-    end_ = begin_ + n;
-    return n > 0;
-}
-
-int InflatingFileStream::seekSource(std::uint64_t offset) {
-    std::clearerr(in_.get());
-    const int result = platform::seek(in_.get(), offset);
-    bufferOffset_ = offset;
-    begin_ = cur_ = end_ = buffer_.get();
-    return result;
+    // The file grows while it is read: forget an end met before.
+    if (available != 0) std::clearerr(file());
+    return fillWindow(offset, available < kBufferSize ? static_cast<std::size_t>(available) : kBufferSize);
 }
 
 std::unique_ptr<InputStream> inflateRecordStream(std::unique_ptr<InputStream> recording, std::string& tempFileName) {

@@ -57,7 +57,7 @@ std::uint64_t setInflatedSizeLimit(std::uint64_t limit);
 // fails, a read that reaches the end of what it wrote raises InflateFailure,
 // which is no VOKException, so that no reading policy takes it for damage;
 // finish() then reports the failure.
-class InflatingFileStream final : public InputStream {
+class InflatingFileStream final : public BufferedFileStream {
 public:
     // Unwinds the reading loop when the inflater failed; finish() tells why.
     struct InflateFailure {};
@@ -83,7 +83,6 @@ public:
     std::int64_t size() const override;
 
 protected:
-    int seekSource(std::uint64_t offset) override;
     bool refill() override;
 
 private:
@@ -94,11 +93,8 @@ private:
     };
     using File = std::unique_ptr<std::FILE, FileCloser>;
 
-    static constexpr std::size_t kBufferSize = 64 * 1024;
     std::unique_ptr<FileInputStream> recording_;  // read by the inflater only
-    File out_;  // the inflater's handle, closed when it ends
-    File in_;   // the reading handle
-    std::unique_ptr<std::uint8_t[]> buffer_;
+    File out_;  // the inflater's handle, closed when it ends; file() reads
 
     // Shared with the inflater, under lock_.
     mutable std::mutex lock_;

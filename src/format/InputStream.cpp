@@ -129,46 +129,32 @@ std::size_t InputStream::readLineStrict(char* buffer, std::size_t size) {
 
 // ---------------------------------------------------------------------------
 
-FileInputStream::FileInputStream(const char* path) {
-    file_ = platform::openForReading(path);
-    if (file_ == nullptr) {
-        log("fname = %s \n", path);
-        std::fflush(nullptr);
-        file_ = platform::openForReadingUtf8(path);
-    }
-    if (file_ == nullptr) {
-        log("The file %s could not be opened\n", path);
-        throw VOKException("File Could not be opened!");
-    }
-    std::setvbuf(file_, nullptr, _IONBF, 0);
-    buffer_.reset(new std::uint8_t[kBufferSize]);
-    begin_ = cur_ = end_ = buffer_.get();
-}
-
-FileInputStream::FileInputStream(std::FILE* file) : file_(file) {
-    platform::seek(file_, 0);
-    std::setvbuf(file_, nullptr, _IONBF, 0);
-    buffer_.reset(new std::uint8_t[kBufferSize]);
-    begin_ = cur_ = end_ = buffer_.get();
-}
-
-FileInputStream::~FileInputStream() {
+BufferedFileStream::~BufferedFileStream() {
     if (file_ != nullptr) std::fclose(file_);
 }
 
-std::int64_t FileInputStream::size() const { return platform::fileSize(file_); }
+void BufferedFileStream::attach(std::FILE* file) {
+    file_ = file;
+    std::setvbuf(file_, nullptr, _IONBF, 0);
+    buffer_.reset(new std::uint8_t[kBufferSize]);
+    begin_ = cur_ = end_ = buffer_.get();
+}
 
-bool FileInputStream::refill() {
-    std::uint64_t offset = position();
+bool BufferedFileStream::readFaultAt(std::uint64_t offset) {
     // A failed read ends the stream where it failed, like a cut file: strict
     // reading then fails, tolerant reading keeps the records before it.
-    if (VOK_UNLIKELY(fault::shouldFail(fault::Point::Read))) {
-        log("Read error in the recording at byte %llu\n", static_cast<unsigned long long>(offset));
-        return false;
-    }
-    std::size_t n = std::fread(buffer_.get(), 1, kBufferSize, file_);
-    if (VOK_UNLIKELY(n == 0 && std::ferror(file_) != 0)) {
-        log("Read error in the recording at byte %llu\n", static_cast<unsigned long long>(offset));
+    if (VOK_LIKELY(!fault::shouldFail(fault::Point::Read))) return false;
+    log("Read error in the recording at byte %llu\n", static_cast<unsigned long long>(offset));
+    return true;
+}
+
+bool BufferedFileStream::fillWindow(std::uint64_t offset, std::size_t count) {
+    std::size_t n = 0;
+    if (count != 0) {
+        n = std::fread(buffer_.get(), 1, count, file_);
+        if (VOK_UNLIKELY(n == 0 && std::ferror(file_) != 0)) {
+            log("Read error in the recording at byte %llu\n", static_cast<unsigned long long>(offset));
+        }
     }
     bufferOffset_ = offset;
     begin_ = cur_ = buffer_.get();
@@ -176,12 +162,39 @@ bool FileInputStream::refill() {
     return n > 0;
 }
 
-int FileInputStream::seekSource(std::uint64_t offset) {
+int BufferedFileStream::seekSource(std::uint64_t offset) {
     std::clearerr(file_);
     int result = platform::seek(file_, offset);
     bufferOffset_ = offset;
     begin_ = cur_ = end_ = buffer_.get();
     return result;
+}
+
+FileInputStream::FileInputStream(const char* path) {
+    std::FILE* file = platform::openForReading(path);
+    if (file == nullptr) {
+        log("fname = %s \n", path);
+        std::fflush(nullptr);
+        file = platform::openForReadingUtf8(path);
+    }
+    if (file == nullptr) {
+        log("The file %s could not be opened\n", path);
+        throw VOKException("File Could not be opened!");
+    }
+    attach(file);
+}
+
+FileInputStream::FileInputStream(std::FILE* file) {
+    platform::seek(file, 0);
+    attach(file);
+}
+
+std::int64_t FileInputStream::size() const { return platform::fileSize(file()); }
+
+bool FileInputStream::refill() {
+    const std::uint64_t offset = position();
+    if (VOK_UNLIKELY(readFaultAt(offset))) return false;
+    return fillWindow(offset, kBufferSize);
 }
 
 // ---------------------------------------------------------------------------

@@ -126,13 +126,42 @@ private:
     void skipSlow(std::size_t count);
 };
 
-// A stream over an open C file.  Reads go through a private buffer (the C
-// stream's own buffering is switched off), so the hot reads above never call
-// into the C library.
-class FileInputStream final : public InputStream {
+// A stream that reads a C file through a private buffer (the C stream's own
+// buffering is switched off), so the hot reads above never call into the C
+// library.  It owns the file and closes it.
+class BufferedFileStream : public InputStream {
 public:
     static constexpr std::size_t kBufferSize = 64 * 1024;
 
+    ~BufferedFileStream() override;
+
+protected:
+    BufferedFileStream() = default;
+
+    // Takes over file, switches its buffering off and leaves an empty window
+    // at offset 0.
+    void attach(std::FILE* file);
+    std::FILE* file() const { return file_; }
+
+    // The read fault: when armed, logs the read error at offset and answers
+    // true, and the stream then ends there like a cut file.
+    static bool readFaultAt(std::uint64_t offset);
+
+    // Reads up to count bytes from the file's offset into the window, which
+    // then starts at offset; logs a read error when none arrived because of
+    // one.  False when nothing arrived.
+    bool fillWindow(std::uint64_t offset, std::size_t count);
+
+    int seekSource(std::uint64_t offset) override;
+
+private:
+    std::FILE* file_ = nullptr;
+    std::unique_ptr<std::uint8_t[]> buffer_;
+};
+
+// A stream over a recording's file.
+class FileInputStream final : public BufferedFileStream {
+public:
     // Opens path for binary reading: first as given, then (for UTF-8 names,
     // where the platform has a separate wide open) as UTF-8.  Logs
     // "fname = %s \n" before the second try and, when both fail,
@@ -141,18 +170,12 @@ public:
     explicit FileInputStream(const char* path);
     // Takes over an open handle and moves it to the start of the file.
     explicit FileInputStream(std::FILE* file);
-    ~FileInputStream() override;
 
-    std::FILE* handle() const { return file_; }
+    std::FILE* handle() const { return file(); }
     std::int64_t size() const override;
 
 protected:
-    int seekSource(std::uint64_t offset) override;
     bool refill() override;
-
-private:
-    std::FILE* file_ = nullptr;
-    std::unique_ptr<std::uint8_t[]> buffer_;
 };
 
 // A stream over bytes in memory that stay the caller's: nothing is copied,
