@@ -163,11 +163,14 @@ TEST(Skimming, IndexesEveryTruncationAsFullDecoding) {
 
 // The file open (inflating beside the reading loop) against the memory open
 // (inflating first), and no temporary file left behind.
-Built openFile(const std::string& path, int consistency) {
+// Opens a recording with open, which is handed the error slot, and keeps
+// what it built and logged.
+template <class Open>
+Built openedBy(Open&& open) {
     Built built;
     LogCapture capture;
     int err = 0;
-    VOKFile* file = vok_open_file(path.c_str(), consistency, 1, 1, &err);
+    VOKFile* file = open(&err);
     built.log = capture.lines();
     if (file != nullptr) {
         built.opened = true;
@@ -177,18 +180,12 @@ Built openFile(const std::string& path, int consistency) {
     return built;
 }
 
+Built openFile(const std::string& path, int consistency) {
+    return openedBy([&](int* err) { return vok_open_file(path.c_str(), consistency, 1, 1, err); });
+}
+
 Built openMemory(const Bytes& bytes, int consistency) {
-    Built built;
-    LogCapture capture;
-    int err = 0;
-    VOKFile* file = vokext_open_memory(bytes.data(), bytes.size(), consistency, 1, 1, &err);
-    built.log = capture.lines();
-    if (file != nullptr) {
-        built.opened = true;
-        built.take(file->recording.items);
-        vok_close_file(file);
-    }
-    return built;
+    return openedBy([&](int* err) { return vokext_open_memory(bytes.data(), bytes.size(), consistency, 1, 1, err); });
 }
 
 void expectFileOpenAsMemoryOpen(const Bytes& bytes, const std::string& what) {
