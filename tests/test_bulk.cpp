@@ -202,6 +202,23 @@ std::string writeGenerated(const test::TempDir& dir, const std::string& name, co
     return dir.write(name, std::string(r.bytes.begin(), r.bytes.end()));
 }
 
+// A generated recording with gaps in a temporary folder, opened quietly.
+struct GappedRecording {
+    GappedRecording(std::uint64_t seed, std::uint32_t durationMs, int consistency)
+        : path(writeGenerated(dir, "r.vok", options(seed, durationMs))), file(openPath(path, consistency)) {}
+    static vokgen::GenOptions options(std::uint64_t seed, std::uint32_t durationMs) {
+        vokgen::GenOptions o;
+        o.seed = seed;
+        o.durationMs = durationMs;
+        o.gaps = true;
+        return o;
+    }
+    test::TempDir dir;
+    std::string path;
+    test::LogCapture quiet;
+    FilePtr file;
+};
+
 TEST(BulkWalk, GeneratedRecordingsMatchTheCursorAtEveryLevel) {
     test::TempDir dir;
     struct Variant {
@@ -271,14 +288,8 @@ TEST(BulkWalk, MergedExtraMessagesMatchTheCursorAndComeBackAfterRewinding) {
 }
 
 TEST(BulkWalk, RewindAfterTrialJumpsGivesTheFirstWalkAgain) {
-    test::TempDir dir;
-    vokgen::GenOptions o;
-    o.seed = 9;
-    o.durationMs = 3000;
-    o.gaps = true;
-    const std::string path = writeGenerated(dir, "r.vok", o);
-    test::LogCapture quiet;
-    FilePtr f = openPath(path, 2);
+    const GappedRecording r(9, 3000, 2);
+    const FilePtr& f = r.file;
     ASSERT_NE(f, nullptr);
     const std::uint32_t all = VOKEXT_SAMPLES | VOKEXT_EVENTS | VOKEXT_RECORDINGS;
     const Walked first = bulk(f.get(), all, 1000);
@@ -291,14 +302,8 @@ TEST(BulkWalk, RewindAfterTrialJumpsGivesTheFirstWalkAgain) {
 }
 
 TEST(BulkWalk, VelocitiesOffLeaveOnlyTheVelocityFieldsMissing) {
-    test::TempDir dir;
-    vokgen::GenOptions o;
-    o.seed = 31;
-    o.durationMs = 2000;
-    o.gaps = true;
-    const std::string path = writeGenerated(dir, "v.vok", o);
-    test::LogCapture quiet;
-    FilePtr f = openPath(path, 1);
+    const GappedRecording r(31, 2000, 1);
+    const FilePtr& f = r.file;
     ASSERT_NE(f, nullptr);
     const Walked with = bulk(f.get(), VOKEXT_SAMPLES, 1000);
     ASSERT_EQ(vokext_set_velocities(f.get(), 0), 0);
