@@ -327,6 +327,50 @@ TEST(BulkWalk, VelocitiesOffLeaveOnlyTheVelocityFieldsMissing) {
     EXPECT_EQ(vokext_set_velocities(nullptr, 1), -1);
 }
 
+TEST(BulkWalk, AColumnOfOneVelocityGroupGetsTheValuesOfTheWholeRecord) {
+    test::TempDir dir;
+    for (int revision : {2, 3}) {
+        vokgen::GenOptions o;
+        o.seed = 12;
+        o.durationMs = 1500;
+        o.gaps = true;
+        o.trackerRevision = revision;
+        const std::string path = writeGenerated(dir, "g" + std::to_string(revision) + ".vok", o);
+        test::LogCapture quiet;
+        FilePtr f = openPath(path, 1);
+        ASSERT_NE(f, nullptr);
+        const Walked whole = bulk(f.get(), VOKEXT_SAMPLES, 4096);
+        const std::size_t n = whole.samples.size();
+        ASSERT_GT(n, 500u);
+        // One column of each group, each walk taking only that one.
+        std::vector<float> gaze(n), headRef(n), pupil(n);
+        const auto walkOne = [&](std::vector<float>& out, void (*place)(VOKEXT_SampleColumns&, float*)) {
+            VOKEXT_Batch b{};
+            b.kinds = VOKEXT_SAMPLES;
+            b.sampleCapacity = static_cast<std::uint32_t>(n) + 1;  // room to meet the end
+            place(b.samples, out.data());
+            ASSERT_EQ(vokext_rewind(f.get()), 0);
+            ASSERT_EQ(vokext_read_batch(f.get(), &b), 0);
+            ASSERT_EQ(b.sampleCount, n);
+        };
+        walkOne(gaze, [](VOKEXT_SampleColumns& c, float* p) { c.gazeVelY[1] = p; });
+        walkOne(headRef, [](VOKEXT_SampleColumns& c, float* p) { c.fastHeadRefVelX[0] = p; });
+        walkOne(pupil, [](VOKEXT_SampleColumns& c, float* p) { c.pupilVelX[1] = p; });
+        std::size_t computed = 0;
+        for (std::size_t i = 0; i < n; ++i) {
+            const Sample& s = whole.samples[i];
+            computed += s.gazeVelY[1] != 1e8f && s.fastHeadRefVelX[0] != 1e8f && s.pupilVelX[1] != 1e8f;
+            ASSERT_EQ(std::memcmp(&gaze[i], &s.gazeVelY[1], 4), 0) << "revision " << revision << " sample " << i;
+            ASSERT_EQ(std::memcmp(&headRef[i], &s.fastHeadRefVelX[0], 4), 0) << "sample " << i;
+            ASSERT_EQ(std::memcmp(&pupil[i], &s.pupilVelX[1], 4), 0) << "sample " << i;
+        }
+        EXPECT_GT(computed, n / 2);
+        // The batches leave the item-by-item reads all their velocities.
+        ASSERT_EQ(vokext_rewind(f.get()), 0);
+        expectSame(whole, perItem(f.get(), VOKEXT_SAMPLES), "per item after the one-column batches");
+    }
+}
+
 TEST(BulkWalk, NanColumnsFollowTheRecordsAndNeverHoldMarkers) {
     test::TempDir dir;
     vokgen::GenOptions o;

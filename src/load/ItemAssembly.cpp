@@ -203,13 +203,13 @@ int ItemDecoder::loadItem(std::uint32_t i, const RecordingInfo* currentRecording
             out.sample = *slot;
             setVelocitiesMissing(out.sample);
             if (currentRecording != nullptr) {
-                if (!computeVelocities_) {
+                if (velocityGroups_ == 0) {
                     setRecordTag(out, kTagIsSample);
                     return 0;
                 }
                 const ResolutionOverride res = sharedResolutionOverride();
                 computeSampleVelocities(window_, out.sample, res.x, res.y, truncRate(currentRecording->sampleRate),
-                                        recording_.reader.trackerRevision, neighbourOffsets_);
+                                        recording_.reader.trackerRevision, neighbourOffsets_, velocityGroups_);
             } else {
                 log("WARNING: VOK FILE MAY BE CORRUPTED. Samples %ld found without start recording \n",
                     static_cast<long>(out.sample.time));

@@ -58,7 +58,13 @@ public:
 
     // Off, samples carry 1e8 in every velocity field (for clients that read
     // none, and benchmarks that measure the walk without them).
-    void setComputeVelocities(bool on) { computeVelocities_ = on; }
+    void setComputeVelocities(bool on) { velocityGroups_ = on ? kVelocitiesOfAll : 0u; }
+
+    // The position groups (kVelocitiesOf* bits) whose velocities samples
+    // get; the fields of the others hold 1e8.  A walk that reads only some
+    // of them is spared the rest.
+    void setVelocityGroups(unsigned groups) { velocityGroups_ = groups & kVelocitiesOfAll; }
+    unsigned velocityGroups() const { return velocityGroups_; }
 
     const SampleWindow& window() const { return window_; }
 
@@ -88,7 +94,7 @@ private:
     // Remembered event times per eye for mending end events: saccade start,
     // saccade end, blink start, blink end, fixation start, fixation end.
     std::uint32_t startTimeMemory_[6][2];
-    bool computeVelocities_ = true;
+    unsigned velocityGroups_ = kVelocitiesOfAll;
     NeighbourOffsets neighbourOffsets_;
 };
 

@@ -303,6 +303,8 @@ struct GroupFields {
     float (Sample::*fastX)[2];
     float (Sample::*fastY)[2];
 };
+// In the order of kGroups.
+constexpr unsigned kGroupBits[] = {kVelocitiesOfGaze, kVelocitiesOfHeadRef, kVelocitiesOfPupil};
 constexpr GroupFields kGroups[] = {
     {kGroupGaze, VOK_SAMPLE_GAZE, &Sample::gazeX, &Sample::gazeY, &Sample::gazeVelX, &Sample::gazeVelY,
      &Sample::fastGazeVelX, &Sample::fastGazeVelY},
@@ -391,7 +393,8 @@ inline void gatherClassic(const Sample* const (&usable)[5], std::uint16_t flag, 
 
 // The classic formulas for a sample whose neighbourhood is looked up two
 // positions each way.
-void classicVelocities(const Neighbourhood& neighbourhood, Sample& sample, float resX, float resY, float rate) {
+void classicVelocities(const Neighbourhood& neighbourhood, Sample& sample, float resX, float resY, float rate,
+                       unsigned groups) {
     static constexpr unsigned kEyeBits[2] = {VOK_SAMPLE_LEFT, VOK_SAMPLE_RIGHT};
     constexpr int h = kNeighbourhoodCentre;
     const bool sampleResolution = usableResolution(sample.resolutionX) && usableResolution(sample.resolutionY);
@@ -419,11 +422,26 @@ void classicVelocities(const Neighbourhood& neighbourhood, Sample& sample, float
             }
             usable[k] = n;
         }
-        gatherClassic<&Sample::gazeX, &Sample::gazeY>(usable, VOK_SAMPLE_GAZE, eye, lanes, first);
-        gatherClassic<&Sample::headRefX, &Sample::headRefY>(usable, VOK_SAMPLE_HEADREF, eye, lanes, first + 2);
-        gatherClassic<&Sample::pupilX, &Sample::pupilY>(usable, VOK_SAMPLE_PUPILXY, eye, lanes, first + 4);
+        if (groups & kVelocitiesOfGaze) {
+            gatherClassic<&Sample::gazeX, &Sample::gazeY>(usable, VOK_SAMPLE_GAZE, eye, lanes, first);
+        }
+        if (groups & kVelocitiesOfHeadRef) {
+            gatherClassic<&Sample::headRefX, &Sample::headRefY>(usable, VOK_SAMPLE_HEADREF, eye, lanes, first + 2);
+        }
+        if (groups & kVelocitiesOfPupil) {
+            gatherClassic<&Sample::pupilX, &Sample::pupilY>(usable, VOK_SAMPLE_PUPILXY, eye, lanes, first + 4);
+        }
         for (int groupIndex = 0; groupIndex < 3; ++groupIndex) {
             const int lx = first + groupIndex * 2;
+            if ((groups & kGroupBits[groupIndex]) == 0) {
+                // Not wanted: defined values for the lane loop, no result.
+                for (int l = lx; l < lx + 2; ++l) {
+                    for (auto& position : lanes.v) position[l] = kMissing;
+                    lanes.res[l] = 1.0f;
+                    wanted[l] = false;
+                }
+                continue;
+            }
             const float cx = lanes.v[2][lx];
             const float cy = lanes.v[2][lx + 1];
             float rx = kMissing;
@@ -450,18 +468,24 @@ void classicVelocities(const Neighbourhood& neighbourhood, Sample& sample, float
         if ((sample.flags & kEyeBits[eye]) == 0) continue;
         const int l = eye * 6;
         const auto out = [&](int lane, const float (&form)[kLanes]) { return wanted[lane] ? form[lane] : kMissing; };
-        sample.gazeVelX[eye] = out(l, normal);
-        sample.gazeVelY[eye] = out(l + 1, normal);
-        sample.fastGazeVelX[eye] = out(l, fast);
-        sample.fastGazeVelY[eye] = out(l + 1, fast);
-        sample.headRefVelX[eye] = out(l + 2, normal);
-        sample.headRefVelY[eye] = out(l + 3, normal);
-        sample.fastHeadRefVelX[eye] = out(l + 2, fast);
-        sample.fastHeadRefVelY[eye] = out(l + 3, fast);
-        sample.pupilVelX[eye] = out(l + 4, normal);
-        sample.pupilVelY[eye] = out(l + 5, normal);
-        sample.fastPupilVelX[eye] = out(l + 4, fast);
-        sample.fastPupilVelY[eye] = out(l + 5, fast);
+        if (groups & kVelocitiesOfGaze) {
+            sample.gazeVelX[eye] = out(l, normal);
+            sample.gazeVelY[eye] = out(l + 1, normal);
+            sample.fastGazeVelX[eye] = out(l, fast);
+            sample.fastGazeVelY[eye] = out(l + 1, fast);
+        }
+        if (groups & kVelocitiesOfHeadRef) {
+            sample.headRefVelX[eye] = out(l + 2, normal);
+            sample.headRefVelY[eye] = out(l + 3, normal);
+            sample.fastHeadRefVelX[eye] = out(l + 2, fast);
+            sample.fastHeadRefVelY[eye] = out(l + 3, fast);
+        }
+        if (groups & kVelocitiesOfPupil) {
+            sample.pupilVelX[eye] = out(l + 4, normal);
+            sample.pupilVelY[eye] = out(l + 5, normal);
+            sample.fastPupilVelX[eye] = out(l + 4, fast);
+            sample.fastPupilVelY[eye] = out(l + 5, fast);
+        }
     }
 }
 
@@ -514,7 +538,7 @@ int computeSampleVelocities(const SampleWindow& window, Sample& sample, float re
 }
 
 int computeSampleVelocities(const SampleWindow& window, Sample& sample, float resX, float resY,
-                            int rate, int trackerRevision, NeighbourOffsets& offsets) {
+                            int rate, int trackerRevision, NeighbourOffsets& offsets, unsigned groups) {
     const int reach = neighbourReach(rate, trackerRevision);
     prepareOffsets(offsets, rate);
     Neighbourhood neighbourhood;
@@ -522,7 +546,7 @@ int computeSampleVelocities(const SampleWindow& window, Sample& sample, float re
 
     const float rateF = static_cast<float>(rate);
     if (trackerRevision < 3) {
-        classicVelocities(neighbourhood, sample, resX, resY, rateF);
+        classicVelocities(neighbourhood, sample, resX, resY, rateF, groups);
         return 0;
     }
     static constexpr unsigned kEyeBits[2] = {VOK_SAMPLE_LEFT, VOK_SAMPLE_RIGHT};
@@ -541,7 +565,9 @@ int computeSampleVelocities(const SampleWindow& window, Sample& sample, float re
             }
             usable[i] = n;
         }
-        for (const GroupFields& g : kGroups) {
+        for (std::size_t groupIndex = 0; groupIndex < 3; ++groupIndex) {
+            if ((groups & kGroupBits[groupIndex]) == 0) continue;
+            const GroupFields& g = kGroups[groupIndex];
             // The same series serves the normal and the fast form.
             float xs[kNeighbourhoodSize];
             float ys[kNeighbourhoodSize];

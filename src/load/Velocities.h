@@ -45,10 +45,18 @@ struct NeighbourOffsets {
     std::uint64_t offset[20] = {};
 };
 
+// The position groups whose velocities are wanted, as bits of a mask; the
+// velocity fields of the groups left out are not touched.
+inline constexpr unsigned kVelocitiesOfGaze = 1;
+inline constexpr unsigned kVelocitiesOfHeadRef = 2;
+inline constexpr unsigned kVelocitiesOfPupil = 4;
+inline constexpr unsigned kVelocitiesOfAll = 7;
+
 // As above, with the offsets taken from (and, for a new rate, worked out
-// into) offsets.
+// into) offsets, for the groups in the mask only.
 int computeSampleVelocities(const SampleWindow& window, Sample& sample, float resX, float resY,
-                            int rate, int trackerRevision, NeighbourOffsets& offsets);
+                            int rate, int trackerRevision, NeighbourOffsets& offsets,
+                            unsigned groups = kVelocitiesOfAll);
 
 // Fills neighbourhood for sample (whose timeHalfMs is its key): the window
 // slots found with find() for the keys j periods (j = 1..19) before and

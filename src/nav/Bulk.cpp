@@ -149,11 +149,63 @@ void writeEvent(const Event& e, std::uint32_t position, bool extra, VOKEXT_Batch
     if (b.eventText != nullptr) b.eventText[row] = offset;
 }
 
+// vok_get_float_data without the trip through the exported call.
+const FloatData* dataOf(VOKFile& file) {
+    return apiCall<FloatData*>(nullptr, [&file] { return currentData(file); });
+}
+
+// The position groups whose velocities the sample columns show.
+unsigned velocityGroupsShown(const VOKEXT_Batch& b) {
+    if (!wants(b, VOKEXT_SAMPLES)) return 0;
+    const VOKEXT_SampleColumns& c = b.samples;
+    if (c.records != nullptr) return kVelocitiesOfAll;
+    unsigned groups = 0;
+    for (int e = 0; e < 2; ++e) {
+        if (c.gazeVelX[e] || c.gazeVelY[e] || c.fastGazeVelX[e] || c.fastGazeVelY[e]) groups |= kVelocitiesOfGaze;
+        if (c.headRefVelX[e] || c.headRefVelY[e] || c.fastHeadRefVelX[e] || c.fastHeadRefVelY[e]) {
+            groups |= kVelocitiesOfHeadRef;
+        }
+        if (c.pupilVelX[e] || c.pupilVelY[e] || c.fastPupilVelX[e] || c.fastPupilVelY[e]) {
+            groups |= kVelocitiesOfPupil;
+        }
+    }
+    return groups;
+}
+
+// For the length of a batch, the decoder computes only the velocities the
+// batch writes (and of those only what the client left switched on).
+class VelocitiesShown {
+public:
+    VelocitiesShown(ItemDecoder& decoder, const VOKEXT_Batch& b) : decoder_(decoder), saved_(decoder.velocityGroups()) {
+        decoder_.setVelocityGroups(saved_ & velocityGroupsShown(b));
+    }
+    ~VelocitiesShown() { decoder_.setVelocityGroups(saved_); }
+    VelocitiesShown(const VelocitiesShown&) = delete;
+    VelocitiesShown& operator=(const VelocitiesShown&) = delete;
+
+private:
+    ItemDecoder& decoder_;
+    const unsigned saved_;
+};
+
+// Moves the cursor past the samples ahead of it without reading them, for a
+// batch that takes none: stepping over a sample changes nothing else.  Only
+// the plain step (the merged one interleaves extra messages by time).
+void passSamples(VOKFile& file) {
+    const ItemIndex& index = file.recording.items.index;
+    std::uint32_t p = file.cursor.position;
+    while (p < index.size() && itemKind(index[p]) == kKindSample) ++p;
+    file.cursor.position = p;
+}
+
 int readBatch(VOKFile& file, VOKEXT_Batch& b) {
     const bool nan = (b.options & VOKEXT_MISSING_AS_NAN) != 0;
+    const bool skipSamples = !wants(b, VOKEXT_SAMPLES) && !file.recording.extra.present;
+    const VelocitiesShown velocities(file.decoder, b);
     for (;;) {
         if (!hasRoom(b)) return 1;
-        const int code = vok_get_next_data(&file);
+        if (skipSamples) passSamples(file);
+        const int code = apiCall(0, [&file] { return stepCursor(file); });
         if (code == 0) return 0;
         const bool extra = currentIsExtraMessage(file);
         // The list item just stepped to; a merged extra message stands before
@@ -161,7 +213,7 @@ int readBatch(VOKFile& file, VOKEXT_Batch& b) {
         const std::uint32_t position = extra ? file.cursor.position : file.cursor.position - 1;
         if (code == SAMPLE_TYPE) {
             if (!wants(b, VOKEXT_SAMPLES)) continue;
-            const FloatData* d = vok_get_float_data(&file);
+            const FloatData* d = dataOf(file);
             if (d == nullptr) {
                 ++b.unreadable;
                 continue;
@@ -169,7 +221,7 @@ int readBatch(VOKFile& file, VOKEXT_Batch& b) {
             writeSample(d->sample, position, b.samples, b.sampleCount++, nan);
         } else if (code == RECORDING_INFO) {
             if (!wants(b, VOKEXT_RECORDINGS)) continue;
-            const FloatData* d = vok_get_float_data(&file);
+            const FloatData* d = dataOf(file);
             if (d == nullptr) {
                 ++b.unreadable;
                 continue;
@@ -179,7 +231,7 @@ int readBatch(VOKFile& file, VOKEXT_Batch& b) {
             if (b.recordingPosition != nullptr) b.recordingPosition[row] = position;
         } else {
             if (!wants(b, VOKEXT_EVENTS)) continue;
-            const FloatData* d = vok_get_float_data(&file);
+            const FloatData* d = dataOf(file);
             if (d == nullptr) {
                 ++b.unreadable;
                 continue;

@@ -167,6 +167,11 @@ long findSampleWithKey(const ItemIndex& index, std::uint64_t target) {
 
 }  // namespace
 
+int stepCursor(VOKFile& file) {
+    file.cursor.merge.decoded = -1;
+    return file.recording.extra.present ? stepMerged(file) : stepPlain(file);
+}
+
 FloatData* currentData(VOKFile& file) {
     if (currentIsExtraMessage(file)) return currentExtraData(file);
     FloatData* data = file.decoder.readItemAt(file.cursor.position - 1, file.cursor.currentRecording);
@@ -182,10 +187,7 @@ extern "C" {
 
 VOKAPI_EXPORT int vok_get_next_data(VOKFile* file) {
     if (file == nullptr) return 0;
-    return apiCall(0, [file] {
-        file->cursor.merge.decoded = -1;
-        return file->recording.extra.present ? stepMerged(*file) : stepPlain(*file);
-    });
+    return apiCall(0, [file] { return stepCursor(*file); });
 }
 
 VOKAPI_EXPORT FloatData* vok_get_float_data(VOKFile* file) {

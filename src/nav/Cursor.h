@@ -42,6 +42,10 @@ int stepPlain(VOKFile& file);
 // MESSAGEEVENT for an extra message (the cursor stays), else as stepPlain.
 int stepMerged(VOKFile& file);
 
+// The step of vok_get_next_data: stepMerged when extra messages are merged,
+// else stepPlain.
+int stepCursor(VOKFile& file);
+
 // True when the last step returned an extra message rather than a list item.
 bool currentIsExtraMessage(const VOKFile& file);
 
