@@ -149,6 +149,13 @@ _KIND = {L.SFIX: "fixation", L.EFIX: "fixation", L.SSACC: "saccade", L.ESACC: "s
          L.SBLINK: "blink", L.EBLINK: "blink"}
 _STARTS = (L.SFIX, L.SSACC, L.SBLINK)
 _POINTS = {L.MESSAGEEVENT: "message", L.BUTTONEVENT: "button", L.INPUTEVENT: "input"}
+# Event type -> how it pairs: the place of its kind in the order open starts
+# close at a boundary (blink, fixation, saccade), plus 3 for a start; 6 for
+# a point event; -1 for the rest.
+_PAIRING = np.full(1 << 16, -1, dtype=np.int8)
+for _code, _name in _KIND.items():
+    _PAIRING[_code] = sorted(set(_KIND.values())).index(_name) + (3 if _code in _STARTS else 0)
+_PAIRING[list(_POINTS)] = 6
 
 _R = {"START_TIME": 0x0001, "END_VALUES": 0x0002, "AVG_VALUES": 0x0004, "START_POS": 0x0008,
       "END_POS": 0x0010, "AVG_POS": 0x0020, "PUPILSIZE": 0x0080, "VELOCITY": 0x0100, "RESOLUTION": 0x0200,
@@ -212,49 +219,61 @@ class _EventRecords:
                              self.recording_positions[keep_r], 0)
 
     def joined(self):
-        """Rows of the events table: start and end records of fixations,
-        saccades and blinks paired per eye and kind, and the messages,
-        buttons and inputs; in the order the rows complete."""
-        types = self.events["type"].tolist()
-        eyes = self.events["eye"].tolist()
-        keys = self.order_keys().tolist()
-        block_keys = (self.recording_positions.astype(np.int64) * 2 + 1).tolist()
-        block_starts = (self.recordings["state"] != 0).tolist()
-        rows = []  # (start index or -1, end index or -1, point index or -1)
-        open_starts = {}
-        b = 0
+        """Rows of the events table, an (n, 3) array of record indices (start,
+        end, point event; -1 where a row has none): start and end records of
+        fixations, saccades and blinks paired per eye and kind, and the
+        messages, buttons and inputs; in the order the rows complete.
 
-        def flush():
-            for key in sorted(open_starts):
-                rows.append((open_starts[key], -1, -1))
-            open_starts.clear()
+        A block start (recording record with state != 0) closes the starts
+        still open, in the order of their (eye, kind), before the event that
+        follows it; so does the end of the items.  A start while one of its
+        eye and kind is open leaves that one start-only."""
+        what = _PAIRING[np.ascontiguousarray(self.events["type"]).view(np.uint16)]
+        # Block of each event: the block starts the walk has passed on
+        # reaching it (never fewer than for the event before).
+        starts_at = self.recording_positions[self.recordings["state"] != 0].astype(np.int64) * 2 + 1
+        block = np.maximum.accumulate(np.searchsorted(starts_at, self.order_keys()))
 
-        for i, t in enumerate(types):
-            while b < len(block_keys) and block_keys[b] < keys[i]:
-                if block_starts[b]:
-                    flush()
-                b += 1
-            if t in _KIND:
-                key = (1 if eyes[i] == 1 else 0, _KIND[t])
-                if t in _STARTS:
-                    if key in open_starts:
-                        rows.append((open_starts[key], -1, -1))
-                    open_starts[key] = i
-                elif key in open_starts:
-                    rows.append((open_starts.pop(key), i, -1))
-                else:
-                    rows.append((-1, i, -1))
-            elif t in _POINTS:
-                rows.append((-1, -1, i))
-        flush()
-        return rows
+        # Eye events by group (eye: 1 right, anything else left; kind),
+        # numbered in the order open starts close; in stream order within
+        # each group, so by block.
+        index = np.flatnonzero((what >= 0) & (what < 6))
+        g = what[index] % 3 + 3 * (self.events["eye"][index] == 1).astype(np.int8)
+        order = np.argsort(g, kind="stable")
+        index, g = index[order], g[order]
+        is_start, in_block = what[index] >= 3, block[index]
+        follows = np.zeros(len(index), dtype=bool)  # the next is of its group and block
+        follows[:-1] = (g[1:] == g[:-1]) & (in_block[1:] == in_block[:-1])
+        after = np.full(len(index), -1, dtype=np.int64)
+        after[:-1] = index[1:]
+        ended = is_start & follows
+        ended[:-1] &= ~is_start[1:]  # the start the next end pairs with
+        lone_end = ~is_start
+        lone_end[1:] &= ~ended[:-1]
+
+        # A row completes at an event i (sort key 8 * i + 7), or, for a start
+        # still open at a block start or the end, at the boundary before the
+        # next block's first event i (8 * i + group).
+        starts, ends, points = index[is_start], index[lone_end], np.flatnonzero(what == 6)
+        start_after = after[is_start]
+        done_start = 8 * start_after + 7
+        left_open = ~follows[is_start]
+        done_start[left_open] = 8 * np.searchsorted(block, block[starts[left_open]], side="right") + \
+            g[is_start][left_open]
+        rows = np.full((len(starts) + len(ends) + len(points), 3), -1, dtype=np.int64)
+        a, b = len(starts), len(starts) + len(ends)
+        rows[:a, 0] = starts
+        rows[:a, 1] = np.where(ended[is_start], start_after, -1)
+        rows[a:b, 1] = ends
+        rows[b:, 2] = points
+        return rows[np.argsort(np.concatenate([done_start, 8 * ends + 7, 8 * points + 7]), kind="stable")]
 
 
 def _event_table(records, rows):
     """Columns of the events table from the paired rows."""
     ev = records.events
     n = len(rows)
-    idx = np.array(rows, dtype=np.int64).reshape(n, 3)
+    idx = np.asarray(rows, dtype=np.int64).reshape(n, 3)
     start, end, point = idx[:, 0], idx[:, 1], idx[:, 2]
     has_start, has_end, is_point = start >= 0, end >= 0, point >= 0
     # The record a row is known by: its end, else its start, else the point event.
