@@ -92,3 +92,26 @@ def test_extra_messages_are_merged(recordings, tmp_path):
     assert len(extra) == 2
     assert extra["text"].str.contains("stimulus on").any()
     assert list(m["text"]) == walked
+
+
+def test_pairing_edge_cases():
+    from vokapi._recording import EVENT_DTYPE, RECORDING_DTYPE, _EventRecords
+    v = vokapi
+    # (type, eye, position, extra); recording records at 5 (state 0) and 7 (a block start).
+    items = [(v.SFIX, 0, 0, 0), (v.SFIX, 0, 1, 0), (v.EFIX, 0, 2, 0), (v.EBLINK, 1, 3, 0), (v.SSACC, 2, 4, 0),
+             (v.SBLINK, 1, 6, 0), (v.MESSAGEEVENT, 0, 7, 1), (v.BUTTONEVENT, 0, 8, 0), (v.ESACC, 2, 9, 0),
+             (v.SFIX, 1, 10, 0)]
+    events = np.zeros(len(items), dtype=EVENT_DTYPE)
+    events["type"], events["eye"] = [i[0] for i in items], [i[1] for i in items]
+    recordings = np.zeros(2, dtype=RECORDING_DTYPE)
+    recordings["state"] = [0, 1]
+    records = _EventRecords(events, np.array([i[2] for i in items], dtype=np.uint32),
+                            np.array([i[3] for i in items], dtype=np.uint8), [None] * len(items), recordings,
+                            np.array([5, 7], dtype=np.uint32), 0)
+    # The repeated start is left start-only, the end after it pairs with the
+    # second; the extra message at the block start's position comes before
+    # it; the block start closes the left saccade (eye 2) before the right
+    # blink, so the saccade's end is lone; the end closes the last fixation.
+    assert [tuple(r) for r in np.asarray(records.joined()).tolist()] == [
+        (0, -1, -1), (1, 2, -1), (-1, 3, -1), (-1, -1, 6), (4, -1, -1), (5, -1, -1), (-1, -1, 7), (-1, 8, -1),
+        (9, -1, -1)]
