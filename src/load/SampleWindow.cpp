@@ -17,6 +17,7 @@ constexpr std::int16_t kPlaceholderHeadWord = static_cast<std::int16_t>(0xE100);
 SampleWindow::SampleWindow() : slots_(new Sample[kCapacity]()) {}
 
 void SampleWindow::reset() {
+    ++generation_;
     count_ = 0;
     head_ = 0;
     evenStep_ = 0;
@@ -25,6 +26,7 @@ void SampleWindow::reset() {
 }
 
 void SampleWindow::shiftOut128() {
+    ++generation_;
     const int dropped = std::min(count_, kShiftCount);
     head_ = (head_ + dropped) & (kCapacity - 1);
     count_ -= dropped;
@@ -59,6 +61,7 @@ void SampleWindow::recheckSpacing() {
 void SampleWindow::append(const Sample& sample, std::uint64_t k) {
     if (count_ >= kCapacity) return;
     if (count_ > 0 && key(count_ - 1) >= k) return;
+    ++generation_;
     Sample& stored = slot(count_);
     stored = sample;
     if ((sample.flags & VOK_SAMPLE_PUPILSIZE) != 0) {

@@ -75,6 +75,14 @@ public:
     // last two keys.  0 for a window of fewer than 2 samples.
     std::uint64_t step() const;
 
+    // The spacing of the keys when every two neighbouring keys lie 1, 2, 4
+    // or 8 apart alike (and the window holds at least 3), else 0.
+    std::uint64_t evenStep() const { return evenStep_; }
+
+    // Changes whenever the window's contents change (reset, shift, append):
+    // what was worked out from the window holds while it stays the same.
+    std::uint64_t generation() const { return generation_; }
+
 private:
     int findUneven(std::uint64_t key) const;
     // Works out evenStep_ afresh from the keys held.
@@ -88,6 +96,7 @@ private:
     // evenShift_ is its base-2 logarithm.
     std::uint64_t evenStep_ = 0;
     int evenShift_ = 0;
+    std::uint64_t generation_ = 0;
     float rememberedPupilSize_[2] = {kDefaultPupilSize, kDefaultPupilSize};
 };
 
