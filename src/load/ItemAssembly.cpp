@@ -61,7 +61,10 @@ RecordTag recordTag(const FloatData& data) {
     }
 }
 
-ItemDecoder::ItemDecoder(Recording& recording) : recording_(recording) { forgetStartTimes(); }
+ItemDecoder::ItemDecoder(Recording& recording) : recording_(recording) {
+    forgetStartTimes();
+    setVelocitiesMissing(clearedSample_);
+}
 
 void ItemDecoder::forgetStartTimes() { std::memset(startTimeMemory_, 0xFF, sizeof startTimeMemory_); }
 
@@ -96,11 +99,13 @@ void ItemDecoder::fillSampleWindow(std::uint32_t i) {
         if (e.position == kPlaceholder) {
             window.append(placeholderSample(static_cast<std::uint32_t>(key >> 1)), key);
         } else {
-            Sample decoded{};  // groups the record lacks read as on a cleared record
+            // Decoded straight into the window's next slot; groups the
+            // record lacks read as on a cleared record.
+            Sample& decoded = window.nextSlot();
+            decoded = clearedSample_;
             reader.stream->seek(e.position);
             reader.pendingTag = e.tag;
             reader.restoreBlockValuesAt(e.position);
-            setVelocitiesMissing(decoded);
             try {
                 decodeSample(reader, decoded, static_cast<std::uint32_t>(key >> 1));
             } catch (const RecordError&) {
@@ -110,7 +115,7 @@ void ItemDecoder::fillSampleWindow(std::uint32_t i) {
             if (recording_.options.repair() && decoded.time != static_cast<std::uint32_t>(key >> 1)) {
                 window.append(placeholderSample(static_cast<std::uint32_t>(key >> 1)), key);
             } else {
-                window.append(decoded, key);
+                window.appendInPlace(key);
             }
         }
 

@@ -103,6 +103,8 @@ private:
     std::uint32_t startTimeMemory_[6][2];
     unsigned velocityGroups_ = kVelocitiesOfAll;
     NeighbourOffsets neighbourOffsets_;
+    // What a sample is decoded over: zeros, velocities 1e8.
+    Sample clearedSample_{};
     // The batch's velocities hold for slots [first, end) while the window
     // and the settings they were worked out with stay the same.
     struct VelocityBatch {

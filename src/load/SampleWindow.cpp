@@ -60,13 +60,18 @@ void SampleWindow::recheckSpacing() {
 
 void SampleWindow::append(const Sample& sample, std::uint64_t k) {
     if (count_ >= kCapacity) return;
+    nextSlot() = sample;
+    appendInPlace(k);
+}
+
+void SampleWindow::appendInPlace(std::uint64_t k) {
+    if (count_ >= kCapacity) return;
     if (count_ > 0 && key(count_ - 1) >= k) return;
     ++generation_;
     Sample& stored = slot(count_);
-    stored = sample;
-    if ((sample.flags & VOK_SAMPLE_PUPILSIZE) != 0) {
-        rememberedPupilSize_[0] = sample.pupilSize[0];
-        rememberedPupilSize_[1] = sample.pupilSize[1];
+    if ((stored.flags & VOK_SAMPLE_PUPILSIZE) != 0) {
+        rememberedPupilSize_[0] = stored.pupilSize[0];
+        rememberedPupilSize_[1] = stored.pupilSize[1];
     } else {
         stored.pupilSize[0] = rememberedPupilSize_[0];
         stored.pupilSize[1] = rememberedPupilSize_[1];

@@ -45,6 +45,12 @@ public:
     // without gets the remembered pair.
     void append(const Sample& sample, std::uint64_t key);
 
+    // The slot the next append fills, for decoding a sample straight into
+    // it; appendInPlace(key) then stores it as append(that sample, key)
+    // would.  Only while the window is not full.
+    Sample& nextSlot() { return slot(count_); }
+    void appendInPlace(std::uint64_t key);
+
     // Slot holding key, or -1.  Constant time: the slot is estimated from
     // the key spacing (1, 2, 4 or 8 half-milliseconds), so keys that are not
     // evenly spaced may not be found here; findLinear finds them.
