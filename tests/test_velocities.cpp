@@ -694,6 +694,36 @@ TEST(Velocities, RateScaledBands) {
 namespace vok {
 namespace {
 
+// A window of 120 samples of random eyes, groups, positions (now and then
+// 1e8), pupil sizes (some below 15) and resolutions, keys step apart with
+// now and then a gap of 3 (one in gapChance; never when gapChance is 0);
+// each position group is missing from one sample in six.
+template <class Next>
+void randomWindow(SampleWindow& w, Next& next, int step, unsigned gapChance) {
+    w.reset();
+    for (int i = 0; i < 120; ++i) {
+        Sample s{};
+        s.flags = static_cast<std::uint16_t>(0x0001 | (next() % 8 == 0 ? 0 : 0x8000) | (next() % 8 == 0 ? 0 : 0x4000) |
+                                             (next() % 6 ? 0x1000 : 0) | (next() % 6 ? 0x0800 : 0) |
+                                             (next() % 6 ? 0x0400 : 0) | (next() % 2 ? 0x0200 : 0) |
+                                             (next() % 3 ? 0x0100 : 0));
+        for (int e = 0; e < 2; ++e) {
+            auto value = [&] { return next() % 20 == 0 ? 1e8f : static_cast<float>(static_cast<int>(next() % 4000) - 2000) / 7.0f; };
+            s.gazeX[e] = value();
+            s.gazeY[e] = value();
+            s.headRefX[e] = value();
+            s.headRefY[e] = value();
+            s.pupilX[e] = value();
+            s.pupilY[e] = value();
+            s.pupilSize[e] = static_cast<float>(next() % 40);
+        }
+        s.resolutionX = next() % 10 == 0 ? 1e8f : 20.0f + static_cast<float>(next() % 30);
+        s.resolutionY = 21.0f;
+        const bool gap = gapChance != 0 && next() % gapChance == 0;
+        w.append(s, 1000 + static_cast<std::uint64_t>(i) * static_cast<std::uint64_t>(step) + (gap ? 3 : 0));
+    }
+}
+
 // The per-sample computation reads only the neighbours its formula needs and
 // shares one series between the normal and the fast form; on any window it
 // must give bit for bit what the one-pass-per-output reference gives.
@@ -706,27 +736,7 @@ TEST(Velocities, SharedSeriesMatchesThePassByPassReference) {
         const int revision = 2 + static_cast<int>(next() % 2);
         const int step = rate >= 2000 ? 1 : rate >= 1000 ? 2 : rate >= 500 ? 4 : 8;
         SampleWindow w;
-        for (int i = 0; i < 120; ++i) {
-            Sample s{};
-            s.flags = static_cast<std::uint16_t>(0x0001 | (next() % 8 == 0 ? 0 : 0x8000) | (next() % 8 == 0 ? 0 : 0x4000) |
-                                                 0x1000 | 0x0800 | 0x0400 | (next() % 2 ? 0x0200 : 0) |
-                                                 (next() % 3 ? 0x0100 : 0));
-            for (int e = 0; e < 2; ++e) {
-                auto value = [&] { return next() % 20 == 0 ? 1e8f : static_cast<float>(static_cast<int>(next() % 4000) - 2000) / 7.0f; };
-                s.gazeX[e] = value();
-                s.gazeY[e] = value();
-                s.headRefX[e] = value();
-                s.headRefY[e] = value();
-                s.pupilX[e] = value();
-                s.pupilY[e] = value();
-                s.pupilSize[e] = static_cast<float>(next() % 40);
-            }
-            s.resolutionX = next() % 10 == 0 ? 1e8f : 20.0f + static_cast<float>(next() % 30);
-            s.resolutionY = 21.0f;
-            // Mostly regular keys, now and then a gap.
-            const std::uint64_t key = 1000 + static_cast<std::uint64_t>(i) * step + (next() % 30 == 0 ? 3 : 0);
-            w.append(s, key);
-        }
+        randomWindow(w, next, step, 30);
         const float resX = next() % 4 == 0 ? 33.0f : 1e8f;
         const float resY = 34.0f;
         for (int slot = 0; slot < w.count(); slot += 7) {
@@ -763,6 +773,48 @@ TEST(Velocities, SharedSeriesMatchesThePassByPassReference) {
                 << "round " << round << " slot " << slot << " rate " << rate << " revision " << revision;
         }
     }
+}
+
+// The walk works out the velocities of a run of window slots together; each
+// slot must get bit for bit what the sample-by-sample computation gives a
+// copy of it, for every rate against every key spacing, resolution source
+// and choice of groups.
+TEST(Velocities, SlotBatchMatchesSampleBySample) {
+    std::uint32_t state = 777;
+    auto next = [&] { return state = state * 1664525u + 1013904223u; };
+    int batches = 0;
+    for (int round = 0; round < 300; ++round) {
+        const int rates[] = {250, 500, 1000, 2000, 4000, 333, 0, -5};
+        const int rate = rates[next() % 8];
+        const int step = 1 << (next() % 4);
+        SampleWindow w;
+        randomWindow(w, next, step, round % 10 == 0 ? 40 : 0);
+        const float resX = next() % 4 == 0 ? 33.0f : 1e8f;
+        const unsigned groups = 1 + next() % 7;
+        const int first = static_cast<int>(next() % 120);
+        const int end = std::min(120, first + 1 + static_cast<int>(next() % kSlotBatch));
+        NeighbourOffsets offsets;
+        SampleVelocities batch[kSlotBatch];
+        if (!slotVelocities(w, first, end, resX, 34.0f, rate, 2, offsets, groups, batch)) continue;
+        ++batches;
+        for (int slot = first; slot < end; ++slot) {
+            Sample one = w.slot(slot);
+            for (float* v = one.gazeVelX; v < one.fastPupilVelY + 2; ++v) *v = 1e8f;
+            computeSampleVelocities(w, one, resX, 34.0f, rate, 2, offsets, groups);
+            ASSERT_EQ(std::memcmp(one.gazeVelX, batch[slot - first].v, sizeof(SampleVelocities)), 0)
+                << "round " << round << " slot " << slot << " rate " << rate << " step " << step;
+        }
+    }
+    // The even windows at every rate take the batch; an uneven window and
+    // the rate-scaled formulas go sample by sample.
+    EXPECT_GT(batches, 200);
+    SampleWindow w;
+    randomWindow(w, next, 2, 0);
+    NeighbourOffsets offsets;
+    SampleVelocities batch[kSlotBatch];
+    EXPECT_FALSE(slotVelocities(w, 0, 8, 1e8f, 1e8f, 1000, 3, offsets, kVelocitiesOfAll, batch));
+    w.append(w.slot(0), 100000);
+    EXPECT_FALSE(slotVelocities(w, 0, 8, 1e8f, 1e8f, 1000, 2, offsets, kVelocitiesOfAll, batch));
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 #include "load/ItemAssembly.h"
 
+#include <algorithm>
+#include <cstddef>
 #include <cstring>
 
 #include "core/Log.h"
@@ -59,7 +61,10 @@ RecordTag recordTag(const FloatData& data) {
     }
 }
 
-ItemDecoder::ItemDecoder(Recording& recording) : recording_(recording) { forgetStartTimes(); }
+ItemDecoder::ItemDecoder(Recording& recording) : recording_(recording) {
+    forgetStartTimes();
+    setVelocitiesMissing(clearedSample_);
+}
 
 void ItemDecoder::forgetStartTimes() { std::memset(startTimeMemory_, 0xFF, sizeof startTimeMemory_); }
 
@@ -94,11 +99,13 @@ void ItemDecoder::fillSampleWindow(std::uint32_t i) {
         if (e.position == kPlaceholder) {
             window.append(placeholderSample(static_cast<std::uint32_t>(key >> 1)), key);
         } else {
-            Sample decoded{};  // groups the record lacks read as on a cleared record
+            // Decoded straight into the window's next slot; groups the
+            // record lacks read as on a cleared record.
+            Sample& decoded = window.nextSlot();
+            decoded = clearedSample_;
             reader.stream->seek(e.position);
             reader.pendingTag = e.tag;
             reader.restoreBlockValuesAt(e.position);
-            setVelocitiesMissing(decoded);
             try {
                 decodeSample(reader, decoded, static_cast<std::uint32_t>(key >> 1));
             } catch (const RecordError&) {
@@ -108,7 +115,7 @@ void ItemDecoder::fillSampleWindow(std::uint32_t i) {
             if (recording_.options.repair() && decoded.time != static_cast<std::uint32_t>(key >> 1)) {
                 window.append(placeholderSample(static_cast<std::uint32_t>(key >> 1)), key);
             } else {
-                window.append(decoded, key);
+                window.appendInPlace(key);
             }
         }
 
@@ -148,22 +155,61 @@ void ItemDecoder::fillSampleWindow(std::uint32_t i) {
     }
 }
 
-const Sample* ItemDecoder::sampleAt(std::uint32_t i) {
+int ItemDecoder::sampleSlot(std::uint32_t i) {
     const std::uint64_t key = sortKey(recording_.items.index[i]);
     int slot = window_.find(key);
-    if (slot >= 0 && slot < kRefillSlot) return &window_.slot(slot);
+    if (slot >= 0 && slot < kRefillSlot) return slot;
     if (slot < 0 && !window_.empty() && key >= window_.key(0) && key <= window_.key(window_.count() - 1)) {
         // Inside the window's range but not where the spacing puts it.
-        slot = window_.findLinear(key);
-        return slot < 0 ? nullptr : &window_.slot(slot);
+        return window_.findLinear(key);
     }
     // Near the window's end or outside it: one refill.  It reads from entry
     // i on (keeping the newest samples when it continues the window), so it
     // holds the sample afterwards, below the refill slot.
     fillSampleWindow(i);
     slot = window_.find(key);
-    if (slot < 0) slot = window_.findLinear(key);
+    return slot < 0 ? window_.findLinear(key) : slot;
+}
+
+const Sample* ItemDecoder::sampleAt(std::uint32_t i) {
+    const int slot = sampleSlot(i);
     return slot < 0 ? nullptr : &window_.slot(slot);
+}
+
+namespace {
+std::uint32_t floatBits(float f) {
+    std::uint32_t bits;
+    std::memcpy(&bits, &f, sizeof bits);
+    return bits;
+}
+}  // namespace
+
+bool ItemDecoder::batchedVelocities(int slot, float resX, float resY, int rate, int trackerRevision,
+                                    Sample& sample) {
+    static_assert(sizeof(SampleVelocities) ==
+                      offsetof(Sample, fastPupilVelY) + sizeof sample.fastPupilVelY - offsetof(Sample, gazeVelX),
+                  "the velocity fields lie together, in the batch's order");
+    VelocityBatch& b = batch_;
+    const std::uint32_t xBits = floatBits(resX), yBits = floatBits(resY);
+    const bool current = b.valid && b.generation == window_.generation() && b.resXBits == xBits &&
+                         b.resYBits == yBits && b.rate == rate && b.trackerRevision == trackerRevision &&
+                         b.groups == velocityGroups_;
+    if (!current || slot < b.first || slot >= b.end) {
+        const int end = std::min(window_.count(), slot + kSlotBatch);
+        b.valid = slotVelocities(window_, slot, end, resX, resY, rate, trackerRevision, neighbourOffsets_,
+                                 velocityGroups_, b.slots);
+        if (!b.valid) return false;
+        b.generation = window_.generation();
+        b.first = slot;
+        b.end = end;
+        b.resXBits = xBits;
+        b.resYBits = yBits;
+        b.rate = rate;
+        b.trackerRevision = trackerRevision;
+        b.groups = velocityGroups_;
+    }
+    std::memcpy(sample.gazeVelX, b.slots[slot - b.first].v, sizeof(SampleVelocities));
+    return true;
 }
 
 int ItemDecoder::loadItem(std::uint32_t i, const RecordingInfo* currentRecording, Slot& into) {
@@ -194,13 +240,13 @@ int ItemDecoder::loadItem(std::uint32_t i, const RecordingInfo* currentRecording
             return 0;
         }
         case kKindSample: {
-            const Sample* slot = sampleAt(i);
-            if (slot == nullptr) {
+            const int slot = sampleSlot(i);
+            if (slot < 0) {
                 // The window covers the key but holds no such sample.
                 std::memset(&out, 0, sizeof out);
                 return -1;
             }
-            out.sample = *slot;
+            out.sample = window_.slot(slot);
             setVelocitiesMissing(out.sample);
             if (currentRecording != nullptr) {
                 if (velocityGroups_ == 0) {
@@ -208,8 +254,12 @@ int ItemDecoder::loadItem(std::uint32_t i, const RecordingInfo* currentRecording
                     return 0;
                 }
                 const ResolutionOverride res = sharedResolutionOverride();
-                computeSampleVelocities(window_, out.sample, res.x, res.y, truncRate(currentRecording->sampleRate),
-                                        recording_.reader.trackerRevision, neighbourOffsets_, velocityGroups_);
+                const int rate = truncRate(currentRecording->sampleRate);
+                const int revision = recording_.reader.trackerRevision;
+                if (!batchedVelocities(slot, res.x, res.y, rate, revision, out.sample)) {
+                    computeSampleVelocities(window_, out.sample, res.x, res.y, rate, revision, neighbourOffsets_,
+                                            velocityGroups_);
+                }
             } else {
                 log("WARNING: VOK FILE MAY BE CORRUPTED. Samples %ld found without start recording \n",
                     static_cast<long>(out.sample.time));

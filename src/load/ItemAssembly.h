@@ -77,6 +77,13 @@ public:
     const Sample* sampleAt(std::uint32_t i);
 
 private:
+    // sampleAt's slot index, or -1.
+    int sampleSlot(std::uint32_t i);
+    // Puts the velocities of window slot `slot` into sample (a copy of it
+    // whose velocity fields hold 1e8) from a batch worked out for the slots
+    // from it on; false when the batch form does not apply.
+    bool batchedVelocities(int slot, float resX, float resY, int rate, int trackerRevision, Sample& sample);
+
     struct Slot {
         FloatData record{};
         MessageBuffer text;  // the text a message record points at
@@ -96,6 +103,23 @@ private:
     std::uint32_t startTimeMemory_[6][2];
     unsigned velocityGroups_ = kVelocitiesOfAll;
     NeighbourOffsets neighbourOffsets_;
+    // What a sample is decoded over: zeros, velocities 1e8.
+    Sample clearedSample_{};
+    // The batch's velocities hold for slots [first, end) while the window
+    // and the settings they were worked out with stay the same.
+    struct VelocityBatch {
+        std::uint64_t generation = 0;
+        bool valid = false;
+        int first = 0;
+        int end = 0;
+        std::uint32_t resXBits = 0;
+        std::uint32_t resYBits = 0;
+        int rate = 0;
+        int trackerRevision = 0;
+        unsigned groups = 0;
+        SampleVelocities slots[kSlotBatch];
+    };
+    VelocityBatch batch_;
 };
 
 }  // namespace vok

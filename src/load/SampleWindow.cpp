@@ -17,6 +17,7 @@ constexpr std::int16_t kPlaceholderHeadWord = static_cast<std::int16_t>(0xE100);
 SampleWindow::SampleWindow() : slots_(new Sample[kCapacity]()) {}
 
 void SampleWindow::reset() {
+    ++generation_;
     count_ = 0;
     head_ = 0;
     evenStep_ = 0;
@@ -25,6 +26,7 @@ void SampleWindow::reset() {
 }
 
 void SampleWindow::shiftOut128() {
+    ++generation_;
     const int dropped = std::min(count_, kShiftCount);
     head_ = (head_ + dropped) & (kCapacity - 1);
     count_ -= dropped;
@@ -58,12 +60,18 @@ void SampleWindow::recheckSpacing() {
 
 void SampleWindow::append(const Sample& sample, std::uint64_t k) {
     if (count_ >= kCapacity) return;
+    nextSlot() = sample;
+    appendInPlace(k);
+}
+
+void SampleWindow::appendInPlace(std::uint64_t k) {
+    if (count_ >= kCapacity) return;
     if (count_ > 0 && key(count_ - 1) >= k) return;
+    ++generation_;
     Sample& stored = slot(count_);
-    stored = sample;
-    if ((sample.flags & VOK_SAMPLE_PUPILSIZE) != 0) {
-        rememberedPupilSize_[0] = sample.pupilSize[0];
-        rememberedPupilSize_[1] = sample.pupilSize[1];
+    if ((stored.flags & VOK_SAMPLE_PUPILSIZE) != 0) {
+        rememberedPupilSize_[0] = stored.pupilSize[0];
+        rememberedPupilSize_[1] = stored.pupilSize[1];
     } else {
         stored.pupilSize[0] = rememberedPupilSize_[0];
         stored.pupilSize[1] = rememberedPupilSize_[1];

@@ -45,6 +45,12 @@ public:
     // without gets the remembered pair.
     void append(const Sample& sample, std::uint64_t key);
 
+    // The slot the next append fills, for decoding a sample straight into
+    // it; appendInPlace(key) then stores it as append(that sample, key)
+    // would.  Only while the window is not full.
+    Sample& nextSlot() { return slot(count_); }
+    void appendInPlace(std::uint64_t key);
+
     // Slot holding key, or -1.  Constant time: the slot is estimated from
     // the key spacing (1, 2, 4 or 8 half-milliseconds), so keys that are not
     // evenly spaced may not be found here; findLinear finds them.
@@ -75,6 +81,14 @@ public:
     // last two keys.  0 for a window of fewer than 2 samples.
     std::uint64_t step() const;
 
+    // The spacing of the keys when every two neighbouring keys lie 1, 2, 4
+    // or 8 apart alike (and the window holds at least 3), else 0.
+    std::uint64_t evenStep() const { return evenStep_; }
+
+    // Changes whenever the window's contents change (reset, shift, append):
+    // what was worked out from the window holds while it stays the same.
+    std::uint64_t generation() const { return generation_; }
+
 private:
     int findUneven(std::uint64_t key) const;
     // Works out evenStep_ afresh from the keys held.
@@ -88,6 +102,7 @@ private:
     // evenShift_ is its base-2 logarithm.
     std::uint64_t evenStep_ = 0;
     int evenShift_ = 0;
+    std::uint64_t generation_ = 0;
     float rememberedPupilSize_[2] = {kDefaultPupilSize, kDefaultPupilSize};
 };
 

@@ -325,8 +325,13 @@ struct ClassicLanes {
     float res[kLanes];  // 1 in a lane whose result is not wanted
 };
 
+// The classic formulas, normal and fast form, for count series side by
+// side: v[k][i] is the k-th of the five values around the centre of series
+// i (1e8 where missing), res[i] its resolution (1 where the result is not
+// wanted).  The arithmetic of each series is velocityClassic's.  Reads and
+// writes count values from each pointer; count is a multiple of 4.
 #if defined(__GNUC__)
-// Four lanes in one register; a comparison gives all bits set where true.
+// Four series in one register; a comparison gives all bits set where true.
 typedef float Floats4 __attribute__((vector_size(16)));
 typedef std::int32_t Masks4 __attribute__((vector_size(16)));
 
@@ -335,34 +340,36 @@ inline Floats4 choose(Masks4 mask, Floats4 whereSet, Floats4 elsewhere) {
                                      (reinterpret_cast<Masks4>(elsewhere) & ~mask));
 }
 
-void classicLanes(const ClassicLanes& in, float rate, float (&normal)[kLanes], float (&fast)[kLanes]) {
+void classicForms(const float* const (&in)[5], const float* resolutions, float rate, float* normal, float* fast,
+                  int count) {
     const Floats4 missing = {kMissing, kMissing, kMissing, kMissing};
-    for (int l = 0; l < kLanes; l += 4) {
+    for (int l = 0; l < count; l += 4) {
         Floats4 v[5];
-        for (int k = 0; k < 5; ++k) std::memcpy(&v[k], &in.v[k][l], sizeof(Floats4));
+        for (int k = 0; k < 5; ++k) std::memcpy(&v[k], in[k] + l, sizeof(Floats4));
         Floats4 res;
-        std::memcpy(&res, &in.res[l], sizeof res);
+        std::memcpy(&res, resolutions + l, sizeof res);
         const Masks4 p0 = v[0] != missing, p1 = v[1] != missing, p2 = v[2] != missing, p3 = v[3] != missing,
                      p4 = v[4] != missing;
         const Masks4 central = p1 & p3;
         const Masks4 backward = p1 & p2;
         const Masks4 forward = p2 & p3;
-        // Every lane computes every form; the presence of its values chooses.
+        // Every series computes every form; the presence of its values chooses.
         const Floats4 difference = choose(central, (v[3] - v[1]) * rate * 0.5f,
                                           choose(backward, (v[2] - v[1]) * rate, (v[3] - v[2]) * rate));
         const Floats4 shortForm = choose(central | backward | forward, difference / res, missing);
         const Floats4 longForm = ((v[3] - (v[1] + v[0])) + v[4]) * rate / 6.0f / res;
         const Floats4 normalForm = choose(p0 & p1 & p3 & p4, longForm, shortForm);
-        std::memcpy(&fast[l], &shortForm, sizeof shortForm);
-        std::memcpy(&normal[l], &normalForm, sizeof normalForm);
+        std::memcpy(fast + l, &shortForm, sizeof shortForm);
+        std::memcpy(normal + l, &normalForm, sizeof normalForm);
     }
 }
 #else
-void classicLanes(const ClassicLanes& in, float rate, float (&normal)[kLanes], float (&fast)[kLanes]) {
-    for (int l = 0; l < kLanes; ++l) {
-        const float v0 = in.v[0][l], v1 = in.v[1][l], v2 = in.v[2][l], v3 = in.v[3][l], v4 = in.v[4][l];
+void classicForms(const float* const (&in)[5], const float* resolutions, float rate, float* normal, float* fast,
+                  int count) {
+    for (int l = 0; l < count; ++l) {
+        const float v0 = in[0][l], v1 = in[1][l], v2 = in[2][l], v3 = in[3][l], v4 = in[4][l];
         const bool p0 = present(v0), p1 = present(v1), p2 = present(v2), p3 = present(v3), p4 = present(v4);
-        const float res = in.res[l];
+        const float res = resolutions[l];
         float shortForm = kMissing;
         if (p1 && p3) {
             shortForm = (v3 - v1) * rate * 0.5f / res;
@@ -463,7 +470,8 @@ void classicVelocities(const Neighbourhood& neighbourhood, Sample& sample, float
     }
     float normal[kLanes];
     float fast[kLanes];
-    classicLanes(lanes, rate, normal, fast);
+    const float* const values[5] = {lanes.v[0], lanes.v[1], lanes.v[2], lanes.v[3], lanes.v[4]};
+    classicForms(values, lanes.res, rate, normal, fast, kLanes);
     for (int eye = 0; eye < 2; ++eye) {
         if ((sample.flags & kEyeBits[eye]) == 0) continue;
         const int l = eye * 6;
@@ -610,6 +618,152 @@ int computeSampleVelocities(const SampleWindow& window, Sample& sample, float re
         }
     }
     return 0;
+}
+
+namespace {
+
+// How far (in slots) a neighbour may lie for the slot batch; further ones
+// go through the sample-by-sample path.
+constexpr int kMaxSlotDistance = 8;
+// A series of the batch: the slots from kMaxSlotDistance before its first
+// to kMaxSlotDistance (and the rounding to whole registers) after its last.
+constexpr int kSeriesPad = kMaxSlotDistance;
+constexpr int kRounded = (kSlotBatch + 3) / 4 * 4;
+constexpr int kSeriesLength = kRounded + 2 * kSeriesPad;
+
+struct SlotSeries {
+    float values[kLanes][kSeriesLength];  // lane = eye * 6 + group * 2 + axis
+    float res[kLanes][kRounded];          // 1 where the result is not wanted
+    bool wanted[kLanes][kRounded];
+    float none[kRounded];  // the series of a neighbour find() cannot give
+    float normal[kLanes][kRounded];
+    float fast[kLanes][kRounded];
+};
+
+}  // namespace
+
+bool slotVelocities(const SampleWindow& window, int first, int end, float resX, float resY, int rate,
+                    int trackerRevision, NeighbourOffsets& offsets, unsigned groups, SampleVelocities* out) {
+    static constexpr unsigned kEyeBits[2] = {VOK_SAMPLE_LEFT, VOK_SAMPLE_RIGHT};
+    const int count = window.count();
+    const int n = end - first;
+    if (trackerRevision >= 3 || first < 0 || n <= 0 || n > kSlotBatch || end > count) return false;
+    const std::uint64_t step = window.evenStep();
+    if (step == 0) return false;
+    prepareOffsets(offsets, rate);
+    // Slots from a sample to its neighbour j periods away (keys spaced step
+    // apart); -1 where find() would give none.
+    int distance[3] = {0, -1, -1};
+    for (int j = 1; j <= 2; ++j) {
+        if (!(offsets.rate > 0 && offsets.valid[j])) continue;
+        const std::uint64_t offset = offsets.offset[j];
+        if (offset % step != 0) continue;
+        if (offset / step > kMaxSlotDistance) return false;
+        distance[j] = static_cast<int>(offset / step);
+    }
+
+    SlotSeries s;
+    if (distance[1] < 0 || distance[2] < 0) {
+        for (float& v : s.none) v = kMissing;
+    }
+
+    // Per slot of the series: the slot's sample, or null outside the window.
+    const Sample* slots[kSeriesLength];
+    for (int t = 0; t < kSeriesLength; ++t) {
+        const int slot = first - kSeriesPad + t;
+        slots[t] = slot >= 0 && slot < count ? &window.slot(slot) : nullptr;
+    }
+    // Per slot of the batch: whether its own resolution can serve.
+    bool ownResolution[kRounded];
+    for (int t = 0; t < kRounded; ++t) {
+        const Sample* sample = t < n ? slots[kSeriesPad + t] : nullptr;
+        ownResolution[t] = sample != nullptr && usableResolution(sample->resolutionX) &&
+                           usableResolution(sample->resolutionY);
+    }
+
+    for (int eye = 0; eye < 2; ++eye) {
+        // Samples that carry this eye with a pupil of usable size; a lost
+        // eye (pupil below 15) counts as a gap in every group.
+        const Sample* usable[kSeriesLength];
+        for (int t = 0; t < kSeriesLength; ++t) {
+            const Sample* sample = slots[t];
+            if (sample != nullptr && ((sample->flags & kEyeBits[eye]) == 0 ||
+                                      ((sample->flags & VOK_SAMPLE_PUPILSIZE) != 0 &&
+                                       sample->pupilSize[eye] < kMinPupilSize))) {
+                sample = nullptr;
+            }
+            usable[t] = sample;
+        }
+        for (int groupIndex = 0; groupIndex < 3; ++groupIndex) {
+            const int lx = eye * 6 + groupIndex * 2;
+            if ((groups & kGroupBits[groupIndex]) == 0) {
+                for (int lane = lx; lane < lx + 2; ++lane) {
+                    for (int t = 0; t < kRounded; ++t) s.normal[lane][t] = s.fast[lane][t] = kMissing;
+                }
+                continue;
+            }
+            const GroupFields& g = kGroups[groupIndex];
+            float* xs = s.values[lx];
+            float* ys = s.values[lx + 1];
+            for (int t = 0; t < kSeriesLength; ++t) {
+                const Sample* sample = usable[t];
+                const bool has = sample != nullptr && (sample->flags & g.flag) != 0;
+                xs[t] = has ? (sample->*g.x)[eye] : kMissing;
+                ys[t] = has ? (sample->*g.y)[eye] : kMissing;
+            }
+            // The resolution of each slot; none (so no result) for a slot
+            // without the eye.
+            for (int t = 0; t < kRounded; ++t) {
+                float rx = kMissing;
+                float ry = kMissing;
+                const Sample* sample = t < n ? slots[kSeriesPad + t] : nullptr;
+                if (sample != nullptr && (sample->flags & kEyeBits[eye]) != 0) {
+                    const float cx = xs[kSeriesPad + t];
+                    const float cy = ys[kSeriesPad + t];
+                    if (resX != kMissing) {
+                        rx = resX;
+                        ry = resY;
+                    } else if (g.group == kGroupHeadRef && present(cx) && present(cy)) {
+                        headRefResolution(cx, cy, rx, ry);
+                    } else if (ownResolution[t]) {
+                        rx = sample->resolutionX;
+                        ry = sample->resolutionY;
+                    }
+                }
+                s.wanted[lx][t] = rx != kMissing && rx > kMinResolution;
+                s.wanted[lx + 1][t] = ry != kMissing && ry > kMinResolution;
+                s.res[lx][t] = s.wanted[lx][t] ? rx : 1.0f;
+                s.res[lx + 1][t] = s.wanted[lx + 1][t] ? ry : 1.0f;
+            }
+            for (int lane = lx; lane < lx + 2; ++lane) {
+                const float* centre = s.values[lane] + kSeriesPad;
+                const auto at = [&](int j, int sign) { return distance[j] < 0 ? s.none : centre + sign * distance[j]; };
+                const float* const around[5] = {at(2, -1), at(1, -1), centre, at(1, 1), at(2, 1)};
+                classicForms(around, s.res[lane], static_cast<float>(rate), s.normal[lane], s.fast[lane], kRounded);
+                for (int t = 0; t < kRounded; ++t) {
+                    if (!s.wanted[lane][t]) s.normal[lane][t] = s.fast[lane][t] = kMissing;
+                }
+            }
+        }
+    }
+
+    // Sample's order: gaze, head-referenced, pupil; x before y; left eye
+    // before right; the fast forms after the normal ones.
+    for (int eye = 0; eye < 2; ++eye) {
+        for (int groupIndex = 0; groupIndex < 3; ++groupIndex) {
+            for (int axis = 0; axis < 2; ++axis) {
+                const int lane = eye * 6 + groupIndex * 2 + axis;
+                const int field = groupIndex * 4 + axis * 2 + eye;
+                const float* normal = s.normal[lane];
+                const float* fast = s.fast[lane];
+                for (int t = 0; t < n; ++t) {
+                    out[t].v[field] = normal[t];
+                    out[t].v[12 + field] = fast[t];
+                }
+            }
+        }
+    }
+    return true;
 }
 
 }  // namespace vok

@@ -58,6 +58,23 @@ int computeSampleVelocities(const SampleWindow& window, Sample& sample, float re
                             int rate, int trackerRevision, NeighbourOffsets& offsets,
                             unsigned groups = kVelocitiesOfAll);
 
+// The 24 velocity fields of a sample in the order of its fields, gazeVelX
+// to fastPupilVelY.
+struct SampleVelocities {
+    float v[24];
+};
+inline constexpr int kSlotBatch = 64;
+
+// The velocities computeSampleVelocities gives the samples in slots
+// [first, end) of window, at most kSlotBatch of them, worked out side by
+// side: out[k] receives the velocity fields of slot first + k as they read
+// on a copy of it whose velocity fields held 1e8.  Applies to the classic
+// formulas (tracker revision below 3) in a window of evenly spaced keys;
+// false, writing nothing, where it does not (the caller then goes sample
+// by sample).
+bool slotVelocities(const SampleWindow& window, int first, int end, float resX, float resY, int rate,
+                    int trackerRevision, NeighbourOffsets& offsets, unsigned groups, SampleVelocities* out);
+
 // Fills neighbourhood for sample (whose timeHalfMs is its key): the window
 // slots found with find() for the keys j periods (j = 1..19) before and
 // after, each offset being trunc(j * period * 2) half-milliseconds with the
