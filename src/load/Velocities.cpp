@@ -634,7 +634,7 @@ constexpr int kSeriesLength = kRounded + 2 * kSeriesPad;
 struct SlotSeries {
     float values[kLanes][kSeriesLength];  // lane = eye * 6 + group * 2 + axis
     float res[kLanes][kRounded];          // 1 where the result is not wanted
-    bool wanted[kLanes][kRounded];
+    std::int32_t wanted[kLanes][kRounded];  // 1 where the result is wanted
     float none[kRounded];  // the series of a neighbour find() cannot give
     float normal[kLanes][kRounded];
     float fast[kLanes][kRounded];
@@ -730,18 +730,24 @@ bool slotVelocities(const SampleWindow& window, int first, int end, float resX, 
                         ry = sample->resolutionY;
                     }
                 }
-                s.wanted[lx][t] = rx != kMissing && rx > kMinResolution;
-                s.wanted[lx + 1][t] = ry != kMissing && ry > kMinResolution;
-                s.res[lx][t] = s.wanted[lx][t] ? rx : 1.0f;
-                s.res[lx + 1][t] = s.wanted[lx + 1][t] ? ry : 1.0f;
+                const bool wantX = rx != kMissing && rx > kMinResolution;
+                const bool wantY = ry != kMissing && ry > kMinResolution;
+                s.wanted[lx][t] = wantX;
+                s.wanted[lx + 1][t] = wantY;
+                s.res[lx][t] = wantX ? rx : 1.0f;
+                s.res[lx + 1][t] = wantY ? ry : 1.0f;
             }
             for (int lane = lx; lane < lx + 2; ++lane) {
                 const float* centre = s.values[lane] + kSeriesPad;
                 const auto at = [&](int j, int sign) { return distance[j] < 0 ? s.none : centre + sign * distance[j]; };
                 const float* const around[5] = {at(2, -1), at(1, -1), centre, at(1, 1), at(2, 1)};
                 classicForms(around, s.res[lane], static_cast<float>(rate), s.normal[lane], s.fast[lane], kRounded);
+                const std::int32_t* wanted = s.wanted[lane];
+                float* normal = s.normal[lane];
+                float* fast = s.fast[lane];
                 for (int t = 0; t < kRounded; ++t) {
-                    if (!s.wanted[lane][t]) s.normal[lane][t] = s.fast[lane][t] = kMissing;
+                    normal[t] = wanted[t] != 0 ? normal[t] : kMissing;
+                    fast[t] = wanted[t] != 0 ? fast[t] : kMissing;
                 }
             }
         }
