@@ -68,6 +68,37 @@ void headRefResolution(float cx, float cy, float& rx, float& ry) {
     }
 }
 
+// The resolution one group's velocities of an eye are divided by: the
+// override pair unless resX is 1e8; for head-referenced positions the one
+// at the centre position (cx, cy) when both are present; else the sample's
+// own when ownUsable.  (1e8, 1e8) where none serves.
+inline void chooseResolution(float resX, float resY, int group, float cx, float cy, bool ownUsable,
+                             const Sample& sample, float& rx, float& ry) {
+    rx = kMissing;
+    ry = kMissing;
+    if (resX != kMissing) {
+        rx = resX;
+        ry = resY;
+    } else if (group == kGroupHeadRef && present(cx) && present(cy)) {
+        headRefResolution(cx, cy, rx, ry);
+    } else if (ownUsable) {
+        rx = sample.resolutionX;
+        ry = sample.resolutionY;
+    }
+}
+
+// A resolution a velocity can be divided by.
+inline bool dividing(float r) { return r != kMissing && r > kMinResolution; }
+
+// n when the formulas may read it for the eye: it carries the eye
+// (eyeBit) with a pupil of usable size, a lost eye (pupil below 15)
+// counting as a gap in every group; else null.
+inline const Sample* usableFor(const Sample* n, unsigned eyeBit, int eye) {
+    if (n == nullptr || (n->flags & eyeBit) == 0) return nullptr;
+    if ((n->flags & VOK_SAMPLE_PUPILSIZE) != 0 && n->pupilSize[eye] < kMinPupilSize) return nullptr;
+    return n;
+}
+
 float mean2(float x, float y) { return (x + y) * 0.5f; }
 
 float mean4(const float* s) { return (((s[0] + s[1]) + s[2]) + s[3]) * 0.25f; }
@@ -418,16 +449,9 @@ void classicVelocities(const Neighbourhood& neighbourhood, Sample& sample, float
             }
             continue;
         }
-        // Neighbours that carry this eye with a pupil of usable size; a lost
-        // eye (pupil below 15) counts as a gap in every group.
         const Sample* usable[5];
         for (int k = 0; k < 5; ++k) {
-            const Sample* n = neighbourhood[static_cast<std::size_t>(h - 2 + k)];
-            if (n != nullptr && ((n->flags & kEyeBits[eye]) == 0 ||
-                                 ((n->flags & VOK_SAMPLE_PUPILSIZE) != 0 && n->pupilSize[eye] < kMinPupilSize))) {
-                n = nullptr;
-            }
-            usable[k] = n;
+            usable[k] = usableFor(neighbourhood[static_cast<std::size_t>(h - 2 + k)], kEyeBits[eye], eye);
         }
         if (groups & kVelocitiesOfGaze) {
             gatherClassic<&Sample::gazeX, &Sample::gazeY>(usable, VOK_SAMPLE_GAZE, eye, lanes, first);
@@ -451,19 +475,10 @@ void classicVelocities(const Neighbourhood& neighbourhood, Sample& sample, float
             }
             const float cx = lanes.v[2][lx];
             const float cy = lanes.v[2][lx + 1];
-            float rx = kMissing;
-            float ry = kMissing;
-            if (resX != kMissing) {
-                rx = resX;
-                ry = resY;
-            } else if (kGroups[groupIndex].group == kGroupHeadRef && present(cx) && present(cy)) {
-                headRefResolution(cx, cy, rx, ry);
-            } else if (sampleResolution) {
-                rx = sample.resolutionX;
-                ry = sample.resolutionY;
-            }
-            wanted[lx] = rx != kMissing && rx > kMinResolution;
-            wanted[lx + 1] = ry != kMissing && ry > kMinResolution;
+            float rx, ry;
+            chooseResolution(resX, resY, kGroups[groupIndex].group, cx, cy, sampleResolution, sample, rx, ry);
+            wanted[lx] = dividing(rx);
+            wanted[lx + 1] = dividing(ry);
             lanes.res[lx] = wanted[lx] ? rx : 1.0f;
             lanes.res[lx + 1] = wanted[lx + 1] ? ry : 1.0f;
         }
@@ -562,16 +577,9 @@ int computeSampleVelocities(const SampleWindow& window, Sample& sample, float re
     const bool sampleResolution = usableResolution(sample.resolutionX) && usableResolution(sample.resolutionY);
     for (int eye = 0; eye < 2; ++eye) {
         if ((sample.flags & kEyeBits[eye]) == 0) continue;
-        // Neighbours that carry this eye with a pupil of usable size; a lost
-        // eye (pupil below 15) counts as a gap in every group.
         const Sample* usable[kNeighbourhoodSize];
         for (int i = h - reach; i <= h + reach; ++i) {
-            const Sample* n = neighbourhood[static_cast<std::size_t>(i)];
-            if (n != nullptr && ((n->flags & kEyeBits[eye]) == 0 ||
-                                 ((n->flags & VOK_SAMPLE_PUPILSIZE) != 0 && n->pupilSize[eye] < kMinPupilSize))) {
-                n = nullptr;
-            }
-            usable[i] = n;
+            usable[i] = usableFor(neighbourhood[static_cast<std::size_t>(i)], kEyeBits[eye], eye);
         }
         for (std::size_t groupIndex = 0; groupIndex < 3; ++groupIndex) {
             if ((groups & kGroupBits[groupIndex]) == 0) continue;
@@ -591,23 +599,14 @@ int computeSampleVelocities(const SampleWindow& window, Sample& sample, float re
             }
             const float cx = xs[h];
             const float cy = ys[h];
-            float rx = kMissing;
-            float ry = kMissing;
-            if (resX != kMissing) {
-                rx = resX;
-                ry = resY;
-            } else if (g.group == kGroupHeadRef && present(cx) && present(cy)) {
-                headRefResolution(cx, cy, rx, ry);
-            } else if (sampleResolution) {
-                rx = sample.resolutionX;
-                ry = sample.resolutionY;
-            }
+            float rx, ry;
+            chooseResolution(resX, resY, g.group, cx, cy, sampleResolution, sample, rx, ry);
             float normalX = kMissing, normalY = kMissing, fastX = kMissing, fastY = kMissing;
-            if (rx != kMissing && rx > kMinResolution) {
+            if (dividing(rx)) {
                 normalX = velocityRateScaled(false, xs, kNeighbourhoodSize, rx, rateF);
                 fastX = velocityRateScaled(true, xs, kNeighbourhoodSize, rx, rateF);
             }
-            if (ry != kMissing && ry > kMinResolution) {
+            if (dividing(ry)) {
                 normalY = velocityRateScaled(false, ys, kNeighbourhoodSize, ry, rateF);
                 fastY = velocityRateScaled(true, ys, kNeighbourhoodSize, ry, rateF);
             }
@@ -685,15 +684,7 @@ bool slotVelocities(const SampleWindow& window, int first, int end, float resX, 
         // Samples that carry this eye with a pupil of usable size; a lost
         // eye (pupil below 15) counts as a gap in every group.
         const Sample* usable[kSeriesLength];
-        for (int t = 0; t < kSeriesLength; ++t) {
-            const Sample* sample = slots[t];
-            if (sample != nullptr && ((sample->flags & kEyeBits[eye]) == 0 ||
-                                      ((sample->flags & VOK_SAMPLE_PUPILSIZE) != 0 &&
-                                       sample->pupilSize[eye] < kMinPupilSize))) {
-                sample = nullptr;
-            }
-            usable[t] = sample;
-        }
+        for (int t = 0; t < kSeriesLength; ++t) usable[t] = usableFor(slots[t], kEyeBits[eye], eye);
         for (int groupIndex = 0; groupIndex < 3; ++groupIndex) {
             const int lx = eye * 6 + groupIndex * 2;
             if ((groups & kGroupBits[groupIndex]) == 0) {
@@ -718,20 +709,11 @@ bool slotVelocities(const SampleWindow& window, int first, int end, float resX, 
                 float ry = kMissing;
                 const Sample* sample = t < n ? slots[kSeriesPad + t] : nullptr;
                 if (sample != nullptr && (sample->flags & kEyeBits[eye]) != 0) {
-                    const float cx = xs[kSeriesPad + t];
-                    const float cy = ys[kSeriesPad + t];
-                    if (resX != kMissing) {
-                        rx = resX;
-                        ry = resY;
-                    } else if (g.group == kGroupHeadRef && present(cx) && present(cy)) {
-                        headRefResolution(cx, cy, rx, ry);
-                    } else if (ownResolution[t]) {
-                        rx = sample->resolutionX;
-                        ry = sample->resolutionY;
-                    }
+                    chooseResolution(resX, resY, g.group, xs[kSeriesPad + t], ys[kSeriesPad + t], ownResolution[t],
+                                     *sample, rx, ry);
                 }
-                const bool wantX = rx != kMissing && rx > kMinResolution;
-                const bool wantY = ry != kMissing && ry > kMinResolution;
+                const bool wantX = dividing(rx);
+                const bool wantY = dividing(ry);
                 s.wanted[lx][t] = wantX;
                 s.wanted[lx + 1][t] = wantY;
                 s.res[lx][t] = wantX ? rx : 1.0f;
